@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs, from Debian's packages, whatever the build and the tests need and
+# this machine lacks. Safe to run again: it installs nothing twice.
+set -eu
+packages="cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+  googletest libgtest-dev libbenchmark-dev libssl-dev openssl python3 util-linux"
+missing=""
+for package in $packages; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086 # one word per package
+  apt-get install -y -qq $missing
+fi

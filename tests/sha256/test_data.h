@@ -1,0 +1,28 @@
+// Reproducible pseudo-random test data (xorshift64*), the same on every host.
+#ifndef QUILLBY_TEST_DATA_H
+#define QUILLBY_TEST_DATA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+inline uint64_t next_random(uint64_t *seed)
+{
+    uint64_t x = *seed ? *seed : 0x9e3779b97f4a7c15ull;
+    x ^= x >> 12;
+    x ^= x << 25;
+    x ^= x >> 27;
+    *seed = x;
+    return x * 0x2545f4914f6cdd1dull;
+}
+
+inline std::vector<uint8_t> pseudo_random_bytes(size_t length, uint64_t seed)
+{
+    std::vector<uint8_t> bytes(length);
+    for (size_t i = 0; i < length; i++)
+        bytes[i] = (uint8_t)(next_random(&seed) >> 56);
+    return bytes;
+}
+
+#endif
