@@ -1,0 +1,14 @@
+/* Fetches one archive over HTTPS and accepts it only by its pinned SHA-256. */
+#ifndef QUILLBY_DOWNLOAD_H
+#define QUILLBY_DOWNLOAD_H
+
+/* Streams url into the file at path (created or truncated), hashing the bytes
+ * as they arrive, and prints progress and a verdict that name the download by
+ * label. Returns 0 when the digest of the bytes received equals expected (64
+ * lower-case hexadecimal characters, compared exactly) and every byte reached
+ * the file. Returns 1 otherwise: a file that fails its check or could not be
+ * written whole is deleted; a failure before the transfer starts leaves the
+ * disk as it was. */
+int download_and_verify(const char *url, const char *path, const char *expected, const char *label);
+
+#endif

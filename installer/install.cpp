@@ -1,0 +1,76 @@
+/* The installation: folders, verified downloads, unpacking, then the launcher.
+ *
+ * Layout under the install folder: dl\ keeps every verified archive, python\
+ * holds the unpacked runtime, and the payload archives unpack into the install
+ * folder itself. A rerun repeats every step and overwrites what is there. */
+#include "install.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "download.h"
+#include "launcher.h"
+#include "manifest.h"
+#include "powershell_command.h"
+#include "run_hidden.h"
+#include "say.h"
+
+enum {
+    FOLDER_CAPACITY = 1200,
+    ARCHIVE_FILE_CAPACITY = 1400,
+    ADDRESS_CAPACITY = 1600,
+    EXTRACTION_COMMAND_CAPACITY = 2048,
+};
+
+/* Unpacks archive into destination; a failure names the download by label. */
+static int unpack(const char *archive, const char *destination, const char *label)
+{
+    char command[EXTRACTION_COMMAND_CAPACITY];
+    format_extraction_command(command, sizeof command, archive, destination);
+    if (run_hidden(command) == 0)
+        return 0;
+    char message[ADDRESS_CAPACITY];
+    snprintf(message, sizeof message, "Could not unpack %s.", label);
+    say(message);
+    return 1;
+}
+
+int run_install(void)
+{
+    say(APP_TITLE);
+    say(APP_TAGLINE);
+
+    const char *local_app_data = getenv("LOCALAPPDATA");
+    char install_folder[FOLDER_CAPACITY];
+    char download_folder[FOLDER_CAPACITY];
+    snprintf(install_folder, sizeof install_folder, "%s\\%s", local_app_data ? local_app_data : ".", APP_DIR_NAME);
+    snprintf(download_folder, sizeof download_folder, "%s\\dl", install_folder);
+    /* An existing folder is no obstacle; a folder that cannot be made shows up
+     * as the download's own failure to write its file. */
+    CreateDirectoryA(install_folder, NULL);
+    CreateDirectoryA(download_folder, NULL);
+
+    char archive_file[ARCHIVE_FILE_CAPACITY];
+    snprintf(archive_file, sizeof archive_file, "%s\\python.zip", download_folder);
+    if (download_and_verify(PYTHON_URL, archive_file, PYTHON_SHA256, PYTHON_LABEL) != 0)
+        return 1;
+    char runtime_folder[FOLDER_CAPACITY];
+    snprintf(runtime_folder, sizeof runtime_folder, "%s\\python", install_folder);
+    CreateDirectoryA(runtime_folder, NULL);
+    if (unpack(archive_file, runtime_folder, PYTHON_LABEL) != 0)
+        return 1;
+
+    for (size_t i = 0; i < PARTS_COUNT; i++) {
+        char address[ADDRESS_CAPACITY];
+        snprintf(address, sizeof address, "%s/%s", PAYLOAD_BASE_URL, PARTS[i].name);
+        snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
+        if (download_and_verify(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
+            return 1;
+        if (unpack(archive_file, install_folder, PARTS[i].name) != 0)
+            return 1;
+    }
+
+    finish_install(install_folder);
+    return 0;
+}

@@ -1,0 +1,10 @@
+/* The installation: folders, verified downloads, unpacking, then the launcher. */
+#ifndef QUILLBY_INSTALL_H
+#define QUILLBY_INSTALL_H
+
+/* Runs the whole installation; returns the exit status: 0 once every archive
+ * was verified and unpacked, 1 at the first download or unpacking that failed
+ * (later steps are skipped; what was unpacked before stays). */
+int run_install(void);
+
+#endif

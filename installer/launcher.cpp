@@ -1,0 +1,50 @@
+/* The last steps of an installation: launcher script, desktop shortcut, start. */
+#include "launcher.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "manifest.h"
+#include "powershell_command.h"
+#include "run_hidden.h"
+#include "say.h"
+
+enum { PATH_CAPACITY = 1200, SHORTCUT_COMMAND_CAPACITY = 2400 };
+
+/* The script starts the server from the install folder, whatever folder the
+ * shortcut or the shell starts it in, then gives it two seconds to listen
+ * before the browser asks for the page. Lines end in CR LF for cmd.exe. */
+static void write_launcher(const char *launcher_file)
+{
+    FILE *file = fopen(launcher_file, "wb");
+    if (!file)
+        return;
+    fputs("@echo off\r\n", file);
+    fputs("cd /d \"%~dp0\"\r\n", file);
+    fputs("start \"\" /min python\\python.exe server.py\r\n", file);
+    fputs("timeout /t 2 /nobreak >nul\r\n", file);
+    fprintf(file, "start %s\r\n", COURSE_URL);
+    fclose(file);
+}
+
+void finish_install(const char *install_folder)
+{
+    char launcher_file[PATH_CAPACITY];
+    snprintf(launcher_file, sizeof launcher_file, "%s\\%s", install_folder, LAUNCHER_NAME);
+    write_launcher(launcher_file);
+
+    const char *profile = getenv("USERPROFILE");
+    if (profile) {
+        char shortcut_file[PATH_CAPACITY];
+        char command[SHORTCUT_COMMAND_CAPACITY];
+        snprintf(shortcut_file, sizeof shortcut_file, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
+        format_shortcut_command(command, sizeof command, shortcut_file, launcher_file, install_folder);
+        /* A missing shortcut leaves the course installed and startable. */
+        run_hidden(command);
+    }
+
+    say("Install complete. Opening the course...");
+    ShellExecuteA(NULL, "open", launcher_file, NULL, install_folder, SW_HIDE);
+}

@@ -1,0 +1,32 @@
+/* The course's constants: everything that ties this installer to one course.
+ *
+ * They are defined in one unit of their own (the default course in
+ * stub_generated.cpp); a test build or another course's build links its own
+ * unit in its place and nothing else changes. */
+#ifndef QUILLBY_MANIFEST_H
+#define QUILLBY_MANIFEST_H
+
+#include <stddef.h>
+
+typedef struct {
+    const char *name;     /* file name: last segment of its address, local file name and label */
+    const char *checksum; /* pinned SHA-256, 64 lower-case hexadecimal characters */
+} payload_part;
+
+extern const char APP_TITLE[];
+extern const char APP_TAGLINE[];
+extern const char APP_DIR_NAME[];
+extern const char USER_AGENT[];
+extern const char PYTHON_URL[];
+extern const char PYTHON_SHA256[];
+extern const char PYTHON_LABEL[];
+extern const char PAYLOAD_BASE_URL[]; /* https address with no trailing slash */
+extern const char LAUNCHER_NAME[];
+extern const char SHORTCUT_NAME[];
+extern const char COURSE_URL[];
+
+/* Row order is the order of download, unpacking and the self-test listing. */
+extern const payload_part PARTS[];
+extern const size_t PARTS_COUNT;
+
+#endif

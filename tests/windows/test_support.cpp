@@ -1,0 +1,76 @@
+// What the Windows tests share: finding the programs built beside them and
+// running one with its output captured.
+#include "test_support.h"
+
+#include <windows.h>
+
+std::string beside_test_program(const char *name)
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1) + name;
+}
+
+static std::string read_all(HANDLE handle)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(handle, buffer, sizeof buffer, &got, NULL) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
+
+int run_captured(const std::string &command_line, program_run *run)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    HANDLE out_read, out_write, err_read, err_write;
+    if (!CreatePipe(&out_read, &out_write, &inheritable, 0))
+        return 1;
+    if (!CreatePipe(&err_read, &err_write, &inheritable, 1 << 20)) {
+        CloseHandle(out_read);
+        CloseHandle(out_write);
+        return 1;
+    }
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out_write;
+    startup.hStdError = err_write;
+    PROCESS_INFORMATION process = {};
+    std::string writable = command_line;
+    BOOL started = CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process);
+    CloseHandle(out_write);
+    CloseHandle(err_write);
+    if (started) {
+        // Standard error stays small (the program writes nothing there), so
+        // its pipe buffer holds it while standard output is drained.
+        run->output = read_all(out_read);
+        run->errors = read_all(err_read);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        run->exit_code = code;
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(out_read);
+    CloseHandle(err_read);
+    return started ? 0 : 1;
+}
+
+std::string text_mode(const std::string &text)
+{
+    std::string converted;
+    for (char c : text) {
+        if (c == '\n')
+            converted += '\r';
+        converted += c;
+    }
+    return converted;
+}

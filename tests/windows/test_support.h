@@ -1,0 +1,25 @@
+// What the Windows tests share: finding the programs built beside them and
+// running one with its output captured.
+#ifndef QUILLBY_TEST_SUPPORT_H
+#define QUILLBY_TEST_SUPPORT_H
+
+#include <string>
+
+// A file in the folder of the running test program.
+std::string beside_test_program(const char *name);
+
+typedef struct {
+    std::string output;      // everything written to standard output
+    std::string errors;      // everything written to standard error
+    unsigned long exit_code;
+} program_run;
+
+// Runs command_line with its standard output and error captured; returns 0
+// once it has ended, 1 when it could not be started.
+int run_captured(const std::string &command_line, program_run *run);
+
+// What a Windows console program writes for text printed in text mode:
+// every line feed becomes CR LF.
+std::string text_mode(const std::string &text);
+
+#endif
