@@ -1,9 +1,13 @@
 /* SHA-256 (FIPS 180-4) as a streaming engine and as one-call digests in text.
  *
- * The caller owns the context; the module keeps no state and never allocates.
+ * The caller owns the context; the module never allocates and keeps no state
+ * but the compression path it picked from CPUID on first use.
  * Calling order: sha256_init, any number of sha256_update, one sha256_final.
  * sha256_final does not reset the context: a second call on the same context
  * pads again and yields another value, so hash again only after sha256_init.
+ *
+ * The context is aligned to its own rounded-up size, 128 bytes, so that it
+ * never straddles a page and its block buffer spans two cache lines at most.
  *
  * Digest text is 64 lower-case hexadecimal characters and a terminator:
  * every text output below must have room for 65 bytes. */
@@ -14,7 +18,7 @@
 #include <stdint.h>
 
 typedef struct {
-    uint32_t state[8];   /* chaining value H0..H7 */
+    alignas(128) uint32_t state[8]; /* chaining value H0..H7 */
     uint64_t bitlen;     /* message bits in the blocks compressed so far; the
                             whole message length once sha256_final has run */
     uint8_t data[64];    /* the block being filled */

@@ -3,13 +3,15 @@
 
 #include <stdio.h>
 
+#include "sha256_internal.h"
+
 int sha256_file_hex(const char *path, char text[65])
 {
     FILE *file = fopen(path, "rb");
     if (!file)
         return 1;
     sha256_ctx ctx;
-    uint8_t buffer[8192];
+    uint8_t buffer[SHA256_FILE_READ_SIZE];
     uint8_t digest[32];
     size_t got;
     sha256_init(&ctx);
