@@ -1,5 +1,5 @@
-// The engine against the host's OpenSSL on random messages of every length
-// up to a few blocks and beyond, fed in random pieces.
+// Each compression path against the host's OpenSSL on random messages of
+// every length up to a few blocks and beyond, fed in random pieces.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sha256.h"
+#include "sha256_internal.h"
 #include "test_data.h"
 
 namespace {
@@ -21,33 +22,43 @@ std::string openssl_hex(const std::vector<uint8_t> &message)
     return text;
 }
 
-TEST(Sha256AgainstOpenssl, EveryShortLengthAndRandomLongOnes)
+std::string hex_on(const std::vector<uint8_t> &message, const std::vector<size_t> &chunks, int path)
+{
+    sha256_ctx ctx;
+    uint8_t digest[32];
+    char text[65];
+    sha256_init(&ctx);
+    size_t at = 0;
+    for (size_t chunk : chunks) {
+        sha256_update_on(&ctx, message.data() + at, chunk, path);
+        at += chunk;
+    }
+    sha256_final_on(&ctx, digest, path);
+    sha256_digest_text(digest, text);
+    return text;
+}
+
+void expect_as_openssl(int path)
 {
     uint64_t seed = 42;
     for (size_t length = 0; length < 1200; length++) {
         std::vector<uint8_t> message = pseudo_random_bytes(length, length + 1);
-        char text[65];
-        sha256_hex(message.data(), message.size(), text);
-        ASSERT_EQ(std::string(text), openssl_hex(message)) << "length " << length;
+        ASSERT_EQ(hex_on(message, {length}, path), openssl_hex(message)) << "length " << length;
     }
     for (int round = 0; round < 30; round++) {
         std::vector<uint8_t> message = pseudo_random_bytes(next_random(&seed) % (1 << 20), round);
-        sha256_ctx ctx;
-        uint8_t digest[32];
-        char text[65];
-        sha256_init(&ctx);
-        size_t at = 0;
-        while (at < message.size()) {
-            size_t chunk = next_random(&seed) % 5000;
-            if (chunk > message.size() - at)
-                chunk = message.size() - at;
-            sha256_update(&ctx, message.data() + at, chunk);
-            at += chunk;
-        }
-        sha256_final(&ctx, digest);
-        sha256_digest_text(digest, text);
-        ASSERT_EQ(std::string(text), openssl_hex(message)) << "round " << round;
+        ASSERT_EQ(hex_on(message, random_splits(message.size(), 5000, &seed), path), openssl_hex(message))
+            << "round " << round;
     }
+}
+
+TEST(Sha256AgainstOpenssl, PortableEveryShortLengthAndRandomLongOnes) { expect_as_openssl(SHA256_PORTABLE); }
+
+TEST(Sha256AgainstOpenssl, ShaExtensionsEveryShortLengthAndRandomLongOnes)
+{
+    if (!sha256_cpu_has_sha_extensions())
+        GTEST_SKIP() << "this CPU lacks the SHA extensions: only the portable path was compared";
+    expect_as_openssl(SHA256_SHA_EXTENSIONS);
 }
 
 }  // namespace

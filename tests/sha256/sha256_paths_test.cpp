@@ -1,0 +1,235 @@
+// Each compression path on its own, whatever this CPU would choose: the
+// portable one everywhere, the SHA-extensions one where the CPU has them.
+// Known digests, random data cut at random, the context after every call, and
+// the multi-block compressors against each other from random chaining values.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "known_digests.h"
+#include "sha256.h"
+#include "sha256_internal.h"
+#include "test_data.h"
+
+namespace {
+
+#define SKIP_WITHOUT_SHA_EXTENSIONS()                                                           \
+    if (!sha256_cpu_has_sha_extensions())                                                      \
+    GTEST_SKIP() << "this CPU lacks the SHA extensions (CPUID leaf 7 EBX bit 29, SSSE3, "       \
+                    "SSE4.1): the SHA-extensions path was not run"
+
+std::string digest_on(const std::vector<uint8_t> &message, const std::vector<size_t> &chunks, int path)
+{
+    sha256_ctx ctx;
+    uint8_t digest[32];
+    char text[65];
+    sha256_init(&ctx);
+    size_t at = 0;
+    for (size_t chunk : chunks) {
+        sha256_update_on(&ctx, message.data() + at, chunk, path);
+        at += chunk;
+    }
+    sha256_final_on(&ctx, digest, path);
+    sha256_digest_text(digest, text);
+    return text;
+}
+
+void expect_known_digests(int path)
+{
+    uint64_t seed = 3;
+    for (const known_digest &known : KNOWN_DIGESTS) {
+        const std::vector<uint8_t> message = known_message(known);
+        const size_t length = message.size();
+        EXPECT_EQ(digest_on(message, {length}, path), known.digest) << "whole, length " << length;
+        EXPECT_EQ(digest_on(message, std::vector<size_t>(length, 1), path), known.digest)
+            << "byte at a time, length " << length;
+        for (int round = 0; round < 5; round++)
+            EXPECT_EQ(digest_on(message, random_splits(length, 5000, &seed), path), known.digest)
+                << "random split " << round << ", length " << length;
+    }
+}
+
+void expect_context_as_byte_at_a_time(int path)
+{
+    const std::vector<uint8_t> message = pseudo_random_bytes(20000, 3);
+    sha256_ctx runs, bytes;
+    memset(&runs, 0x5a, sizeof runs);
+    memset(&bytes, 0x5a, sizeof bytes);
+    sha256_init(&runs);
+    sha256_init(&bytes);
+    uint64_t seed = 11;
+    size_t at = 0;
+    for (size_t chunk : random_splits(message.size(), 1000, &seed)) {
+        sha256_update_on(&runs, message.data() + at, chunk, path);
+        for (size_t i = 0; i < chunk; i++)
+            sha256_update_on(&bytes, message.data() + at + i, 1, path);
+        at += chunk;
+        ASSERT_EQ(memcmp(runs.state, bytes.state, sizeof runs.state), 0) << "at " << at;
+        ASSERT_EQ(runs.bitlen, bytes.bitlen);
+        ASSERT_EQ(runs.datalen, bytes.datalen);
+        ASSERT_EQ(runs.bitlen, (uint64_t)(at - at % 64) * 8);
+        ASSERT_EQ(runs.datalen, at % 64);
+        ASSERT_EQ(memcmp(runs.data, bytes.data, sizeof runs.data), 0) << "at " << at;
+    }
+}
+
+void expect_final_context_as_documented(int path)
+{
+    sha256_ctx ctx;
+    uint8_t first[32], second[32];
+    sha256_init(&ctx);
+    sha256_update_on(&ctx, "abc", 3, path);
+    sha256_final_on(&ctx, first, path);
+    EXPECT_EQ(ctx.bitlen, 24u);
+    EXPECT_EQ(ctx.datalen, 3u);
+    EXPECT_EQ(memcmp(ctx.data, "abc\x80", 4), 0);
+    EXPECT_EQ(ctx.data[63], 24);
+    for (uint32_t i = 0; i < 8; i++) {
+        uint32_t word = (uint32_t)first[4 * i] << 24 | (uint32_t)first[4 * i + 1] << 16 |
+                        (uint32_t)first[4 * i + 2] << 8 | first[4 * i + 3];
+        EXPECT_EQ(ctx.state[i], word) << "word " << i;
+    }
+    sha256_final_on(&ctx, second, path);
+    EXPECT_NE(memcmp(first, second, 32), 0);
+
+    // 56 to 63 bytes waiting: the length goes into a second padding block.
+    std::vector<uint8_t> message(60, 'a');
+    sha256_init(&ctx);
+    sha256_update_on(&ctx, message.data(), message.size(), path);
+    sha256_final_on(&ctx, first, path);
+    EXPECT_EQ(ctx.bitlen, 480u);
+    EXPECT_EQ(ctx.datalen, 60u);
+    for (int i = 0; i < 56; i++)
+        ASSERT_EQ(ctx.data[i], 0) << "byte " << i;
+}
+
+void blocks_on(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more, int path)
+{
+    if (path == SHA256_SHA_EXTENSIONS)
+        sha256_blocks_sha_extensions(state, data, in, more);
+    else
+        sha256_blocks_portable(state, data, in, more);
+}
+
+// One call over many blocks against one call per block, from chaining values
+// that are not the initial ones, leaving the input as it was and data as the
+// last block.
+void expect_blocks_as_one_at_a_time(int path)
+{
+    uint64_t seed = 17;
+    for (int round = 0; round < 50; round++) {
+        const size_t more = next_random(&seed) % 40;
+        const std::vector<uint8_t> first = pseudo_random_bytes(64, 2 * round + 1);
+        const std::vector<uint8_t> in = pseudo_random_bytes(64 * more, 2 * round + 2);
+        const std::vector<uint8_t> in_before = in;
+        uint32_t together[8], apart[8];
+        for (int i = 0; i < 8; i++)
+            together[i] = apart[i] = (uint32_t)next_random(&seed);
+        uint8_t data_together[64], data_apart[64];
+        memcpy(data_together, first.data(), 64);
+        memcpy(data_apart, first.data(), 64);
+        blocks_on(together, data_together, in.data(), more, path);
+        blocks_on(apart, data_apart, NULL, 0, path);
+        for (size_t block = 0; block < more; block++) {
+            memcpy(data_apart, in.data() + 64 * block, 64);
+            blocks_on(apart, data_apart, NULL, 0, path);
+        }
+        ASSERT_EQ(memcmp(together, apart, sizeof together), 0) << "round " << round;
+        ASSERT_EQ(memcmp(data_together, more ? in.data() + 64 * (more - 1) : first.data(), 64), 0);
+        ASSERT_EQ(in, in_before);
+    }
+}
+
+TEST(Sha256Portable, KnownDigestsWholeByteAtATimeAndSplit) { expect_known_digests(SHA256_PORTABLE); }
+TEST(Sha256Portable, ContextAsByteAtATimeAfterEveryCall) { expect_context_as_byte_at_a_time(SHA256_PORTABLE); }
+TEST(Sha256Portable, FinalLeavesTheContextAsDocumented) { expect_final_context_as_documented(SHA256_PORTABLE); }
+TEST(Sha256Portable, ManyBlocksAsOneAtATime) { expect_blocks_as_one_at_a_time(SHA256_PORTABLE); }
+
+TEST(Sha256ShaExtensions, KnownDigestsWholeByteAtATimeAndSplit)
+{
+    SKIP_WITHOUT_SHA_EXTENSIONS();
+    expect_known_digests(SHA256_SHA_EXTENSIONS);
+}
+
+TEST(Sha256ShaExtensions, ContextAsByteAtATimeAfterEveryCall)
+{
+    SKIP_WITHOUT_SHA_EXTENSIONS();
+    expect_context_as_byte_at_a_time(SHA256_SHA_EXTENSIONS);
+}
+
+TEST(Sha256ShaExtensions, FinalLeavesTheContextAsDocumented)
+{
+    SKIP_WITHOUT_SHA_EXTENSIONS();
+    expect_final_context_as_documented(SHA256_SHA_EXTENSIONS);
+}
+
+TEST(Sha256ShaExtensions, ManyBlocksAsOneAtATime)
+{
+    SKIP_WITHOUT_SHA_EXTENSIONS();
+    expect_blocks_as_one_at_a_time(SHA256_SHA_EXTENSIONS);
+}
+
+// Random chaining values and blocks: every word of the state in and out, so
+// a word misplaced between the two layouts shows.
+TEST(Sha256ShaExtensions, CompressesAsThePortablePath)
+{
+    SKIP_WITHOUT_SHA_EXTENSIONS();
+    uint64_t seed = 23;
+    for (int round = 0; round < 200; round++) {
+        const size_t more = next_random(&seed) % 8;
+        const std::vector<uint8_t> in = pseudo_random_bytes(64 * (more + 1), round);
+        uint32_t vector_state[8], portable_state[8];
+        for (int i = 0; i < 8; i++)
+            vector_state[i] = portable_state[i] = (uint32_t)next_random(&seed);
+        uint8_t vector_data[64], portable_data[64];
+        memcpy(vector_data, in.data(), 64);
+        memcpy(portable_data, in.data(), 64);
+        sha256_blocks_sha_extensions(vector_state, vector_data, in.data() + 64, more);
+        sha256_blocks_portable(portable_state, portable_data, in.data() + 64, more);
+        ASSERT_EQ(memcmp(vector_state, portable_state, sizeof vector_state), 0) << "round " << round;
+        ASSERT_EQ(memcmp(vector_data, portable_data, 64), 0) << "round " << round;
+    }
+}
+
+// Both paths fed the same random pieces of random data: the same context
+// after every call and the same digest.
+TEST(Sha256ShaExtensions, StreamsAsThePortablePath)
+{
+    SKIP_WITHOUT_SHA_EXTENSIONS();
+    uint64_t seed = 29;
+    for (int round = 0; round < 20; round++) {
+        const std::vector<uint8_t> message = pseudo_random_bytes(next_random(&seed) % 300000, round);
+        sha256_ctx vector, portable;
+        // sha256_init leaves data as it finds it.
+        memset(&vector, 0x5a, sizeof vector);
+        memset(&portable, 0x5a, sizeof portable);
+        sha256_init(&vector);
+        sha256_init(&portable);
+        size_t at = 0;
+        for (size_t chunk : random_splits(message.size(), 70000, &seed)) {
+            sha256_update_on(&vector, message.data() + at, chunk, SHA256_SHA_EXTENSIONS);
+            sha256_update_on(&portable, message.data() + at, chunk, SHA256_PORTABLE);
+            at += chunk;
+            ASSERT_EQ(memcmp(vector.state, portable.state, sizeof vector.state), 0)
+                << "round " << round << " at " << at;
+            ASSERT_EQ(vector.bitlen, portable.bitlen);
+            ASSERT_EQ(vector.datalen, portable.datalen);
+            ASSERT_EQ(memcmp(vector.data, portable.data, sizeof vector.data), 0);
+        }
+        uint8_t vector_digest[32], portable_digest[32];
+        sha256_final_on(&vector, vector_digest, SHA256_SHA_EXTENSIONS);
+        sha256_final_on(&portable, portable_digest, SHA256_PORTABLE);
+        ASSERT_EQ(memcmp(vector_digest, portable_digest, 32), 0) << "round " << round;
+    }
+}
+
+TEST(Sha256Dispatch, PublicCallsTakeThePathThisCpuRuns)
+{
+    EXPECT_EQ(sha256_chosen_path(),
+              sha256_cpu_has_sha_extensions() ? SHA256_SHA_EXTENSIONS : SHA256_PORTABLE);
+}
+
+}  // namespace
