@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "path_digest.h"
 #include "sha256.h"
-#include "sha256_internal.h"
 #include "test_data.h"
 
 namespace {
@@ -22,32 +22,16 @@ std::string openssl_hex(const std::vector<uint8_t> &message)
     return text;
 }
 
-std::string hex_on(const std::vector<uint8_t> &message, const std::vector<size_t> &chunks, int path)
-{
-    sha256_ctx ctx;
-    uint8_t digest[32];
-    char text[65];
-    sha256_init(&ctx);
-    size_t at = 0;
-    for (size_t chunk : chunks) {
-        sha256_update_on(&ctx, message.data() + at, chunk, path);
-        at += chunk;
-    }
-    sha256_final_on(&ctx, digest, path);
-    sha256_digest_text(digest, text);
-    return text;
-}
-
 void expect_as_openssl(int path)
 {
     uint64_t seed = 42;
     for (size_t length = 0; length < 1200; length++) {
         std::vector<uint8_t> message = pseudo_random_bytes(length, length + 1);
-        ASSERT_EQ(hex_on(message, {length}, path), openssl_hex(message)) << "length " << length;
+        ASSERT_EQ(digest_text_on(message, {length}, path), openssl_hex(message)) << "length " << length;
     }
     for (int round = 0; round < 30; round++) {
         std::vector<uint8_t> message = pseudo_random_bytes(next_random(&seed) % (1 << 20), round);
-        ASSERT_EQ(hex_on(message, random_splits(message.size(), 5000, &seed), path), openssl_hex(message))
+        ASSERT_EQ(digest_text_on(message, random_splits(message.size(), 5000, &seed), path), openssl_hex(message))
             << "round " << round;
     }
 }
