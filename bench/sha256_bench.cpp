@@ -133,14 +133,14 @@ int main(int argc, char **argv)
     benchmark::RegisterBenchmark("update_16k/portable", update_in_chunks, (int)SHA256_PORTABLE)->UseRealTime();
     benchmark::RegisterBenchmark("update_16k/sha_extensions", update_in_chunks, (int)SHA256_SHA_EXTENSIONS)->UseRealTime();
     benchmark::RegisterBenchmark("openssl_16k", openssl_in_chunks)->UseRealTime();
-    benchmark::RegisterBenchmark("file_hex", file_hex, path)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+    benchmark::RegisterBenchmark("file_hex", file_hex, path)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
     benchmark::RegisterBenchmark("file_same_reads/portable", file_same_reads, path, (int)SHA256_PORTABLE)
         ->Unit(benchmark::kMillisecond)
-        ->MinTime(2.0)
+        ->MinTime(1.0)
         ->UseRealTime();
     benchmark::RegisterBenchmark("file_same_reads/openssl", file_same_reads, path, (int)HASHER_OPENSSL)
         ->Unit(benchmark::kMillisecond)
-        ->MinTime(2.0)
+        ->MinTime(1.0)
         ->UseRealTime();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
