@@ -1,13 +1,14 @@
 #!/bin/sh
 # Sets up and tears down what the Windows tests need around them: the local
-# HTTPS server with its CA trusted inside the tests' Wine prefix only, and a
-# file system too small for a download (for the full-disk case).
+# HTTPS server, the tests' Wine prefix made to stand in for a learner's
+# Windows (trusting the server's CA, and only there), and a file system too
+# small for a download (for the full-disk case).
 #   fixture.sh up BUILD_DIR SOURCE_DIR
 #   fixture.sh down BUILD_DIR SOURCE_DIR
 # BUILD_DIR is the Windows build tree: the state lives in its https-server/,
 # served-files/ and small-fs/ folders, the prefix in wineprefix/.
 set -eu
-action=$1 build=$2 source=$3
+action=$1 build=$(realpath "$2") source=$(realpath "$3")
 state=$build/https-server
 small=$build/small-fs
 
@@ -20,8 +21,8 @@ up)
   bash "$source/tests/harness/server_ctl.sh" stop "$state"
   mkdir -p "$build/served-files"
   rm -f "$state/requests.log"
-  bash "$source/tests/harness/server_ctl.sh" start "$state" "$build/served-files" 1800
-  "$source/tools/wine-run" "$build/wineprefix" "$build/tests/trust_ca.exe" "Z:$state/ca.der"
+  bash "$source/tests/harness/server_ctl.sh" start "$state" "$build/served-files" 1800 48443
+  sh "$source/tests/harness/prepare_prefix.sh" "$build/wineprefix" "$build" "$source" "$state/ca.der" "$build/browser.log"
   unmount_small_fs
   mkdir -p "$small"
   mount -t tmpfs -o size=64k quillby-small-fs "$small"

@@ -129,11 +129,11 @@ class Log:
 
 
 class Server(http.server.ThreadingHTTPServer):
-    def __init__(self, name, context, handler):
+    def __init__(self, name, context, handler, port=0):
         self.name = name
         self.context = context
         self.scheme = "https" if context else "http"
-        super().__init__(("127.0.0.1", 0), handler)
+        super().__init__(("127.0.0.1", port), handler)
 
     def server_bind(self):
         # HTTPServer.server_bind would resolve the host name; nothing needs it.
@@ -282,6 +282,9 @@ def main():
     parser.add_argument("--state", required=True)
     parser.add_argument("--files", required=True)
     parser.add_argument("--lifetime", type=float, default=900)
+    # An installer built for a test course has its addresses, port included,
+    # built in, so the trusted listener can be asked for a fixed port.
+    parser.add_argument("--trusted-port", type=int, default=0)
     args = parser.parse_args()
     deadline = time.monotonic() + args.lifetime
 
@@ -295,7 +298,7 @@ def main():
     for name in ("trusted", "wrong_name", "untrusted"):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*certs[name])
-        servers.append(Server(name, context, handler))
+        servers.append(Server(name, context, handler, args.trusted_port if name == "trusted" else 0))
     servers.append(Server("plain", None, handler))
     for server in servers:
         ports[server.name.upper() + "_PORT"] = server.server_port

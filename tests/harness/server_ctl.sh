@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts and stops the local HTTPS test server (https_server.py) for a test run.
-#   server_ctl.sh start STATE_DIR FILES_DIR [LIFETIME_SECONDS]
+#   server_ctl.sh start STATE_DIR FILES_DIR [LIFETIME_SECONDS [TRUSTED_PORT]]
 #   server_ctl.sh stop STATE_DIR
 # start returns once STATE_DIR/server.txt exists; the server's output goes to
 # STATE_DIR/server.log and its PID to STATE_DIR/pid.
@@ -35,7 +35,7 @@ stop() {
 }
 
 start() {
-    local state=$1 files=$2 lifetime=$3 pid
+    local state=$1 files=$2 lifetime=$3 trusted_port=$4 pid
     need python3 python3
     need openssl openssl
     mkdir -p "$state"
@@ -45,7 +45,7 @@ start() {
     fi
     rm -f "$state/server.txt"
     nohup python3 "$here/https_server.py" --state "$state" --files "$files" \
-        --lifetime "$lifetime" >"$state/server.log" 2>&1 </dev/null &
+        --lifetime "$lifetime" --trusted-port "$trusted_port" >"$state/server.log" 2>&1 </dev/null &
     pid=$!
     echo "$pid" >"$state/pid"
     for _ in $(seq 200); do
@@ -60,12 +60,12 @@ start() {
 }
 
 usage() {
-    echo "usage: $0 start STATE_DIR FILES_DIR [LIFETIME_SECONDS] | stop STATE_DIR" >&2
+    echo "usage: $0 start STATE_DIR FILES_DIR [LIFETIME_SECONDS [TRUSTED_PORT]] | stop STATE_DIR" >&2
     exit 2
 }
 
 case "${1:-}:$#" in
-start:3 | start:4) start "$2" "$3" "${4:-900}" ;;
+start:3 | start:4 | start:5) start "$2" "$3" "${4:-900}" "${5:-0}" ;;
 stop:2) stop "$2" ;;
 *) usage ;;
 esac

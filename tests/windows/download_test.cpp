@@ -39,11 +39,6 @@ std::string fresh_path(const char *name)
     return path;
 }
 
-bool file_exists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string file_digest(const std::string &path)
 {
     char text[65];

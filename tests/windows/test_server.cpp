@@ -2,22 +2,9 @@
 // SHA-256 and size of each fixed body it serves.
 #include "test_server.h"
 
-#include <stdio.h>
 #include <string.h>
 
-static std::string read_text_file(const std::string &path)
-{
-    std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file)
-        return text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    fclose(file);
-    return text;
-}
+#include "test_support.h"
 
 // The fixture keeps the server's state beside the tests' folder, which is
 // the working folder of every Windows test.
@@ -28,7 +15,7 @@ static std::string state_folder()
 
 std::string server_value(const std::string &key)
 {
-    const std::string text = read_text_file(state_folder() + "/server.txt");
+    const std::string text = read_file(state_folder() + "/server.txt");
     const std::string wanted = key + "=";
     size_t at = 0;
     while (at < text.size()) {
@@ -50,5 +37,5 @@ std::string server_url(const char *listener, const std::string &path)
 
 std::string server_request_log()
 {
-    return read_text_file(state_folder() + "/requests.log");
+    return read_file(state_folder() + "/requests.log");
 }

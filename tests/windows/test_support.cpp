@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <windows.h>
+#include <stdio.h>
 
 std::string beside_test_program(const char *name)
 {
@@ -22,7 +23,7 @@ static std::string read_all(HANDLE handle)
     return text;
 }
 
-int run_captured(const std::string &command_line, program_run *run)
+int run_captured(const std::string &command_line, program_run *run, const char *working_folder)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
     HANDLE out_read, out_write, err_read, err_write;
@@ -44,7 +45,8 @@ int run_captured(const std::string &command_line, program_run *run)
     startup.hStdError = err_write;
     PROCESS_INFORMATION process = {};
     std::string writable = command_line;
-    BOOL started = CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process);
+    BOOL started =
+        CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, 0, NULL, working_folder, &startup, &process);
     CloseHandle(out_write);
     CloseHandle(err_write);
     if (started) {
@@ -73,4 +75,43 @@ std::string text_mode(const std::string &text)
         converted += c;
     }
     return converted;
+}
+
+bool file_exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::string text;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    fclose(file);
+    return text;
+}
+
+void remove_tree(const std::string &path)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string child = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_tree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
 }

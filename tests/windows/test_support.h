@@ -14,9 +14,18 @@ typedef struct {
     unsigned long exit_code;
 } program_run;
 
-// Runs command_line with its standard output and error captured; returns 0
-// once it has ended, 1 when it could not be started.
-int run_captured(const std::string &command_line, program_run *run);
+// Runs command_line with its standard output and error captured, in
+// working_folder (or the caller's own when NULL); returns 0 once it has
+// ended, 1 when it could not be started.
+int run_captured(const std::string &command_line, program_run *run, const char *working_folder = NULL);
+
+bool file_exists(const std::string &path);
+
+// A whole file's bytes; "" when it cannot be read.
+std::string read_file(const std::string &path);
+
+// Deletes a folder and everything in it; a missing folder is no error.
+void remove_tree(const std::string &path);
 
 // What a Windows console program writes for text printed in text mode:
 // every line feed becomes CR LF.
