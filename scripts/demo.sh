@@ -1,8 +1,9 @@
 #!/bin/sh
-# The main job: builds quillby-setup.exe and runs it under Wine.
+# The main job: builds quillby-setup.exe and the sample course's installer,
+# then shows the whole installation working under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target quillby-setup
-tools/wine-run build/windows/wineprefix build/windows/quillby-setup.exe --selftest
+cmake --build --preset windows --target quillby-setup quillby-sample-setup standin_powershell standin_timeout trust_ca
+sh scripts/run-demo.sh build/windows
