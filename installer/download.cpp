@@ -3,14 +3,13 @@
  * as received, so the file is never read back. */
 #include "download.h"
 
-#include <windows.h>
-#include <wininet.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "manifest.h"
 #include "say.h"
 #include "sha256.h"
+#include "wininet_library.h"
 
 enum { TRANSFER_BUFFER_SIZE = 16384, PROGRESS_EVERY = 524288 };
 
@@ -19,22 +18,30 @@ static const DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACH
 
 int download_and_verify(const char *url, const char *path, const char *expected, const char *label)
 {
-    HINTERNET session = InternetOpenA(USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    if (!session) {
+    wininet_library internet;
+    if (wininet_load(&internet) != 0) {
         say("Could not open an internet connection.");
         return 1;
     }
-    HINTERNET request = InternetOpenUrlA(session, url, NULL, 0, OPEN_URL_FLAGS, 0);
+    HINTERNET session = internet.open(USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    if (!session) {
+        say("Could not open an internet connection.");
+        wininet_unload(&internet);
+        return 1;
+    }
+    HINTERNET request = internet.open_url(session, url, NULL, 0, OPEN_URL_FLAGS, 0);
     if (!request) {
         say("Could not reach the download address. Check the internet connection and try again.");
-        InternetCloseHandle(session);
+        internet.close_handle(session);
+        wininet_unload(&internet);
         return 1;
     }
     FILE *file = fopen(path, "wb");
     if (!file) {
         say("Could not write the download file.");
-        InternetCloseHandle(request);
-        InternetCloseHandle(session);
+        internet.close_handle(request);
+        internet.close_handle(session);
+        wininet_unload(&internet);
         return 1;
     }
 
@@ -49,7 +56,7 @@ int download_and_verify(const char *url, const char *path, const char *expected,
     sha256_init(&ctx);
     printf("Downloading %s ... ", label);
     fflush(stdout);
-    while (InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0) {
+    while (internet.read_file(request, buffer, sizeof buffer, &got) && got > 0) {
         if (!write_failed && fwrite(buffer, 1, got, file) != got)
             write_failed = 1;
         sha256_update(&ctx, buffer, got);
@@ -63,8 +70,9 @@ int download_and_verify(const char *url, const char *path, const char *expected,
 
     if (fclose(file) != 0)
         write_failed = 1;
-    InternetCloseHandle(request);
-    InternetCloseHandle(session);
+    internet.close_handle(request);
+    internet.close_handle(session);
+    wininet_unload(&internet);
 
     if (write_failed) {
         say("Could not write the download file.");

@@ -27,8 +27,9 @@ enum {
 static int unpack(const char *archive, const char *destination, const char *label)
 {
     char command[EXTRACTION_COMMAND_CAPACITY];
+    char powershell[MAX_PATH];
     format_extraction_command(command, sizeof command, archive, destination);
-    if (run_hidden(command) == 0)
+    if (run_hidden(powershell_program(powershell), command) == 0)
         return 0;
     char message[ADDRESS_CAPACITY];
     snprintf(message, sizeof message, "Could not unpack %s.", label);

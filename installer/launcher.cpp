@@ -39,10 +39,11 @@ void finish_install(const char *install_folder)
     if (profile) {
         char shortcut_file[PATH_CAPACITY];
         char command[SHORTCUT_COMMAND_CAPACITY];
+        char powershell[MAX_PATH];
         snprintf(shortcut_file, sizeof shortcut_file, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
         format_shortcut_command(command, sizeof command, shortcut_file, launcher_file, install_folder);
         /* A missing shortcut leaves the course installed and startable. */
-        run_hidden(command);
+        run_hidden(powershell_program(powershell), command);
     }
 
     say("Install complete. Opening the course...");

@@ -1,5 +1,6 @@
 /* Entry point: "--selftest" as the first argument proves the SHA-256 engine;
  * anything else installs the course. */
+#include <windows.h>
 #include <string.h>
 
 #include "install.h"
@@ -7,6 +8,9 @@
 
 int main(int argc, char **argv)
 {
+    /* Before anything loads a DLL: only the system folder, never the folder
+     * the program was downloaded to, nor the current one. */
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (argc >= 2 && strcmp(argv[1], "--selftest") == 0)
         return run_selftest();
     return run_install();

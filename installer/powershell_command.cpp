@@ -34,6 +34,15 @@ static void double_single_quotes(const char *path, char out[QUOTED_BYTES])
         out[0] = '\0';
 }
 
+const char *powershell_program(char *path)
+{
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return NULL;
+    snprintf(path + length, MAX_PATH - length, "\\WindowsPowerShell\\v1.0\\powershell.exe");
+    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? NULL : path;
+}
+
 void format_extraction_command(char *out, size_t capacity, const char *archive, const char *destination)
 {
     char quoted_archive[QUOTED_BYTES];

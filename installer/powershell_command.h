@@ -9,6 +9,11 @@
 
 #include <stddef.h>
 
+/* The full path of Windows PowerShell in the system folder, in path (of
+ * MAX_PATH bytes), or NULL when it is not there and the search must find
+ * it: never a powershell.exe that was left beside the installer. */
+const char *powershell_program(char *path);
+
 void format_extraction_command(char *out, size_t capacity, const char *archive, const char *destination);
 
 void format_shortcut_command(char *out, size_t capacity, const char *shortcut, const char *target,

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-int run_hidden(const char *command_line)
+int run_hidden(const char *program, const char *command_line)
 {
     /* CreateProcessA may write into the command line it is given. */
     char *writable = _strdup(command_line);
@@ -16,7 +16,7 @@ int run_hidden(const char *command_line)
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     memset(&process, 0, sizeof process);
-    BOOL started = CreateProcessA(NULL, writable, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
+    BOOL started = CreateProcessA(program, writable, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
                                   &startup, &process);
     free(writable);
     if (!started)

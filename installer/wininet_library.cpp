@@ -1,0 +1,31 @@
+/* WinINet, loaded on demand from the system folder only. */
+#include "wininet_library.h"
+
+/* GetProcAddress hands back a generic pointer; each is cast to the type the
+ * header declares for that entry point. */
+template <typename function> static int resolve(HMODULE module, const char *name, function *entry)
+{
+    *entry = (function)(void *)GetProcAddress(module, name);
+    return *entry != NULL;
+}
+
+int wininet_load(wininet_library *library)
+{
+    library->module = LoadLibraryExA("wininet.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library->module)
+        return 1;
+    if (resolve(library->module, "InternetOpenA", &library->open) &&
+        resolve(library->module, "InternetOpenUrlA", &library->open_url) &&
+        resolve(library->module, "InternetReadFile", &library->read_file) &&
+        resolve(library->module, "InternetSetOptionA", &library->set_option) &&
+        resolve(library->module, "InternetCloseHandle", &library->close_handle))
+        return 0;
+    wininet_unload(library);
+    return 1;
+}
+
+void wininet_unload(wininet_library *library)
+{
+    FreeLibrary(library->module);
+    library->module = NULL;
+}
