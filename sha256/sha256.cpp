@@ -18,12 +18,12 @@ int sha256_chosen_path(void)
     return path;
 }
 
-static void compress(sha256_ctx *ctx, const uint8_t *in, size_t more, int path)
+void sha256_blocks_on(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more, int path)
 {
     if (path == SHA256_SHA_EXTENSIONS)
-        sha256_blocks_sha_extensions(ctx->state, ctx->data, in, more);
+        sha256_blocks_sha_extensions(state, data, in, more);
     else
-        sha256_blocks_portable(ctx->state, ctx->data, in, more);
+        sha256_blocks_portable(state, data, in, more);
 }
 
 void sha256_init(sha256_ctx *ctx)
@@ -52,7 +52,7 @@ void sha256_update_on(sha256_ctx *ctx, const void *bytes, size_t length, int pat
     in += room;
     length -= room;
     size_t more = length / 64;
-    compress(ctx, in, more, path);
+    sha256_blocks_on(ctx->state, ctx->data, in, more, path);
     ctx->bitlen += 512 * ((uint64_t)more + 1);
     in += 64 * more;
     length -= 64 * more;
@@ -68,13 +68,13 @@ void sha256_final_on(sha256_ctx *ctx, uint8_t digest[32], int path)
         memset(ctx->data + n + 1, 0, 55 - n);
     } else {
         memset(ctx->data + n + 1, 0, 63 - n);
-        compress(ctx, NULL, 0, path);
+        sha256_blocks_on(ctx->state, ctx->data, NULL, 0, path);
         memset(ctx->data, 0, 56);
     }
     ctx->bitlen += (uint64_t)n * 8;
     for (int i = 0; i < 8; i++)
         ctx->data[63 - i] = (uint8_t)(ctx->bitlen >> (8 * i));
-    compress(ctx, NULL, 0, path);
+    sha256_blocks_on(ctx->state, ctx->data, NULL, 0, path);
     for (int i = 0; i < 8; i++) {
         digest[4 * i] = (uint8_t)(ctx->state[i] >> 24);
         digest[4 * i + 1] = (uint8_t)(ctx->state[i] >> 16);

@@ -23,6 +23,9 @@ extern const uint32_t sha256_round_constants[64];
 void sha256_blocks_portable(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more);
 void sha256_blocks_sha_extensions(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more);
 
+/* One of the two above, as path says. */
+void sha256_blocks_on(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more, int path);
+
 /* 1 when this CPU runs sha256_blocks_sha_extensions (SHA, SSSE3, SSE4.1),
  * else 0. */
 int sha256_cpu_has_sha_extensions(void);
@@ -36,9 +39,10 @@ int sha256_chosen_path(void);
 void sha256_update_on(sha256_ctx *ctx, const void *bytes, size_t length, int path);
 void sha256_final_on(sha256_ctx *ctx, uint8_t digest[32], int path);
 
-/* Bytes sha256_file_hex asks for per read: few enough calls that their cost
- * stays small beside the hashing, under Wine too, and a buffer that stays in
- * the core's own cache. */
-enum { SHA256_FILE_READ_SIZE = 65536 };
+/* Bytes sha256_file_hex asks for per read, into a buffer on its stack: few
+ * enough calls that their cost stays small beside the hashing, under Wine
+ * too (each read there costs more than on Linux), while the buffer stays in
+ * the core's own cache and well within a thread's stack. */
+enum { SHA256_FILE_READ_SIZE = 131072 };
 
 #endif

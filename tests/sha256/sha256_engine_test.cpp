@@ -1,4 +1,4 @@
-// The SHA-256 engine through its public calls, on the path this CPU takes:
+// The SHA-256 engine as the program uses it, on the path this CPU takes:
 // published digests, arbitrary splits of the input, the context's alignment,
 // digest text and files. Runs on the host (under sanitizers) and as a Windows
 // program; sha256_paths_test.cpp holds each path's own tests.
@@ -12,6 +12,7 @@
 
 #include "sha256.h"
 #include "known_digests.h"
+#include "path_digest.h"
 #include "sha256_internal.h"
 #include "test_data.h"
 
@@ -24,29 +25,13 @@ std::string hex_of(const void *bytes, size_t length)
     return text;
 }
 
-std::string hex_in_chunks(const std::vector<uint8_t> &message, const std::vector<size_t> &chunks)
-{
-    sha256_ctx ctx;
-    uint8_t digest[32];
-    char text[65];
-    sha256_init(&ctx);
-    size_t at = 0;
-    for (size_t chunk : chunks) {
-        sha256_update(&ctx, message.data() + at, chunk);
-        at += chunk;
-    }
-    sha256_final(&ctx, digest);
-    sha256_digest_text(digest, text);
-    return text;
-}
-
 TEST(Sha256Vectors, KnownMessagesWholeAndByteAtATime)
 {
     for (const known_digest &known : KNOWN_DIGESTS) {
         const std::vector<uint8_t> message = known_message(known);
         EXPECT_EQ(hex_of(message.data(), message.size()), known.digest) << "length " << message.size();
         std::vector<size_t> byte_at_a_time(message.size(), 1);
-        EXPECT_EQ(hex_in_chunks(message, byte_at_a_time), known.digest) << "length " << message.size();
+        EXPECT_EQ(digest_text_on(message, byte_at_a_time, sha256_chosen_path()), known.digest) << "length " << message.size();
     }
 }
 
@@ -56,7 +41,7 @@ TEST(Sha256Stream, AnySplitGivesTheOneCallDigest)
     const std::string whole = hex_of(message.data(), message.size());
     uint64_t seed = 7;
     for (int round = 0; round < 40; round++)
-        ASSERT_EQ(hex_in_chunks(message, random_splits(message.size(), 70000, &seed)), whole) << "round " << round;
+        ASSERT_EQ(digest_text_on(message, random_splits(message.size(), 70000, &seed), sha256_chosen_path()), whole) << "round " << round;
 }
 
 // The context is aligned so that it never straddles a page: on the stack

@@ -100,14 +100,6 @@ void expect_final_context_as_documented(int path)
         ASSERT_EQ(ctx.data[i], 0) << "byte " << i;
 }
 
-void blocks_on(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more, int path)
-{
-    if (path == SHA256_SHA_EXTENSIONS)
-        sha256_blocks_sha_extensions(state, data, in, more);
-    else
-        sha256_blocks_portable(state, data, in, more);
-}
-
 // One call over many blocks against one call per block, from chaining values
 // that are not the initial ones, leaving the input as it was and data as the
 // last block.
@@ -125,11 +117,11 @@ void expect_blocks_as_one_at_a_time(int path)
         uint8_t data_together[64], data_apart[64];
         memcpy(data_together, first.data(), 64);
         memcpy(data_apart, first.data(), 64);
-        blocks_on(together, data_together, in.data(), more, path);
-        blocks_on(apart, data_apart, NULL, 0, path);
+        sha256_blocks_on(together, data_together, in.data(), more, path);
+        sha256_blocks_on(apart, data_apart, NULL, 0, path);
         for (size_t block = 0; block < more; block++) {
             memcpy(data_apart, in.data() + 64 * block, 64);
-            blocks_on(apart, data_apart, NULL, 0, path);
+            sha256_blocks_on(apart, data_apart, NULL, 0, path);
         }
         ASSERT_EQ(memcmp(together, apart, sizeof together), 0) << "round " << round;
         ASSERT_EQ(memcmp(data_together, more ? in.data() + 64 * (more - 1) : first.data(), 64), 0);
