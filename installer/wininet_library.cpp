@@ -18,6 +18,7 @@ int wininet_load(wininet_library *library)
         resolve(library->module, "InternetOpenUrlA", &library->open_url) &&
         resolve(library->module, "InternetReadFile", &library->read_file) &&
         resolve(library->module, "InternetSetOptionA", &library->set_option) &&
+        resolve(library->module, "InternetQueryOptionA", &library->query_option) &&
         resolve(library->module, "InternetCloseHandle", &library->close_handle))
         return 0;
     wininet_unload(library);

@@ -19,6 +19,7 @@ typedef struct {
                                 DWORD flags, DWORD_PTR context);
     BOOL(WINAPI *read_file)(HINTERNET request, LPVOID buffer, DWORD to_read, LPDWORD got);
     BOOL(WINAPI *set_option)(HINTERNET handle, DWORD option, LPVOID value, DWORD length);
+    BOOL(WINAPI *query_option)(HINTERNET handle, DWORD option, LPVOID value, LPDWORD length);
     BOOL(WINAPI *close_handle)(HINTERNET handle);
 } wininet_library;
 

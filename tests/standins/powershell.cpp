@@ -459,7 +459,13 @@ static int create_shortcut(const char *link, const char *target, const char *dir
 
 int main()
 {
-    const char *command_line = GetCommandLineA();
+    /* PowerShell reads its command line in UTF-16, whatever the ANSI code
+       page of the program that started it; log and parse that, as UTF-8. */
+    char command_line[MAX_TEXT];
+    if (WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, command_line, sizeof command_line, NULL, NULL) == 0) {
+        printf("powershell stand-in: command line too long\n");
+        return 1;
+    }
     const char *log = getenv("QUILLBY_POWERSHELL_LOG");
     if (log && log[0] != '\0' && !append_line(log, command_line)) {
         printf("powershell stand-in: cannot append to the log '%s'\n", log);
@@ -471,16 +477,9 @@ int main()
         return 1;
     }
 
-    /* PowerShell reads its command line in UTF-16, whatever the ANSI code
-       page of the program that started it; parse that, as UTF-8. */
-    char utf8_line[MAX_TEXT];
-    if (WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, utf8_line, sizeof utf8_line, NULL, NULL) == 0) {
-        printf("powershell stand-in: command line too long\n");
-        return 1;
-    }
     char body[MAX_TEXT];
     char values[MAX_LITERALS][MAX_TEXT];
-    if (!extract_command_body(utf8_line, body)) {
+    if (!extract_command_body(command_line, body)) {
         printf("powershell stand-in: unsupported command line: %s\n", command_line);
         return 1;
     }

@@ -286,16 +286,38 @@ TEST(Download, UncreatableFileTouchesNothingElse)
 
 // A full disk must not leave a truncated archive behind that the digest of
 // the network bytes would vouch for. The fixture mounts a 64 KiB file system
-// at ..\small-fs, too small for the body.
-TEST(Download, FailedWriteMidTransferDeletesThePartialFile)
+// at ..\small-fs, too small for the body; the first failed write ends the
+// transfer, and with it a body that never ends.
+TEST(Download, FailedWriteEndsTheTransferAndDeletesThePartialFile)
 {
-    const std::string path = "..\\small-fs\\full.zip";
-    program_run run = download(server_url("TRUSTED", "/normal"), path, server_value("SHA256_NORMAL"), "full.zip");
-    transcript parsed = parse_transcript(run.output, "full.zip");
-    EXPECT_EQ(parsed.done_kb, expected_kb("NORMAL")) << "the transfer runs to its end";
-    EXPECT_EQ(parsed.verdict, "Could not write the download file.\n");
+    struct { const char *path; const char *label; } cases[] = {
+        {"/normal", "full.zip"},
+        {"/endless", "endless.zip"},
+    };
+    for (const auto &c : cases) {
+        const std::string path = std::string("..\\small-fs\\") + c.label;
+        program_run run = download(server_url("TRUSTED", c.path), path, server_value("SHA256_NORMAL"), c.label);
+        transcript parsed = parse_transcript(run.output, c.label);
+        EXPECT_GE(parsed.done_kb, 64) << c.path;
+        EXPECT_LT(parsed.done_kb, 64 + 32) << "the transfer stops at the first failed write: " << c.path;
+        EXPECT_EQ(parsed.verdict, "Could not write the download file.\n") << c.path;
+        EXPECT_EQ(run.exit_code, 1u) << c.path;
+        EXPECT_FALSE(file_exists(path)) << c.path;
+    }
+}
+
+// Wine's WinINet follows a redirect from https to plain http without a word
+// (Windows refuses one); the download refuses it either way, before anything
+// is written.
+TEST(Download, RedirectToPlainHttpIsRefused)
+{
+    const std::string path = fresh_path("to_plain");
+    program_run run = download(server_url("TRUSTED", "/to-plain"), path, server_value("SHA256_NORMAL"), "plain.zip");
+    EXPECT_EQ(run.output, text_mode(UNREACHABLE));
     EXPECT_EQ(run.exit_code, 1u);
     EXPECT_FALSE(file_exists(path));
+    EXPECT_NE(server_request_log().find("plain\tGET\t/normal"), std::string::npos)
+        << "the redirect was followed, so the refusal is the program's own";
 }
 
 }  // namespace

@@ -5,183 +5,24 @@
 // starts the stand-in python.exe and opens the (logged) browser.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <string.h>
 
 #include <string>
-#include <vector>
 
+#include "install_world.h"
 #include "sha256.h"
-#include "test_support.h"
 
 namespace {
-
-const char BANNER[] = "End-to-end course - setup\nThis installs the end-to-end test course.\n";
-const char *const PART_NAMES[] = {"e2e-part-1.zip", "e2e-part-2.zip", "e2e-part-3.zip"};
-const char LAUNCHER[] =
-    "@echo off\r\n"
-    "cd /d \"%~dp0\"\r\n"
-    "start \"\" /min python\\python.exe server.py\r\n"
-    "timeout /t 2 /nobreak >nul\r\n"
-    "start http://127.0.0.1:8793/\r\n";
-const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '";
-
-// One installation's world: its own local application data folder, profile
-// with a desktop, and the logs the stand-ins write.
-struct world {
-    std::string root, local, profile, install;
-    std::string powershell_log, python_log;
-};
-
-std::string current_folder()
-{
-    char path[MAX_PATH];
-    GetCurrentDirectoryA(sizeof path, path);
-    return path;
-}
-
-// A fresh world under install-runs\name; folder is the name of the folder
-// that stands for the user (it may hold quotes in the ANSI code page).
-world make_world(const std::string &name, const std::string &user = "learner")
-{
-    world w;
-    CreateDirectoryA("install-runs", NULL);
-    w.root = current_folder() + "\\install-runs\\" + name;
-    remove_tree(w.root);
-    CreateDirectoryA(w.root.c_str(), NULL);
-    w.profile = w.root + "\\" + user;
-    w.local = w.profile + "\\AppData";
-    w.install = w.local + "\\E2ECourse";
-    CreateDirectoryA(w.profile.c_str(), NULL);
-    CreateDirectoryA((w.profile + "\\Desktop").c_str(), NULL);
-    CreateDirectoryA(w.local.c_str(), NULL);
-    w.powershell_log = w.root + "\\powershell.log";
-    w.python_log = w.root + "\\python.log";
-    SetEnvironmentVariableA("LOCALAPPDATA", w.local.c_str());
-    SetEnvironmentVariableA("USERPROFILE", w.profile.c_str());
-    SetEnvironmentVariableA("QUILLBY_POWERSHELL_LOG", w.powershell_log.c_str());
-    SetEnvironmentVariableA("QUILLBY_PYTHON_LOG", w.python_log.c_str());
-    SetEnvironmentVariableA("QUILLBY_POWERSHELL_FAIL", NULL);
-    return w;
-}
-
-program_run install(const char *program, const char *working_folder = NULL)
-{
-    program_run run;
-    EXPECT_EQ(run_captured("\"" + beside_test_program(program) + "\"", &run, working_folder), 0);
-    EXPECT_EQ(run.errors, "");
-    return run;
-}
-
-long long served_size(const std::string &name)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(("..\\served-files\\" + name).c_str(), GetFileExInfoStandard, &data))
-        return -1;
-    return (long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
-}
-
-// What a verified download prints when every read but the last fills the
-// 16384-byte buffer, as Wine's WinINet does.
-std::string download_lines(const std::string &label, long long size)
-{
-    std::string text = "Downloading " + label + " ... ";
-    for (long long total = 0; total < size;) {
-        total += size - total < 16384 ? size - total : 16384;
-        if (total % 524288 < 16384)
-            text += "\rDownloading " + label + " ... " + std::to_string(total / 1024) + " KB";
-    }
-    return text + "\rDownloading " + label + " ... " + std::to_string(size / 1024) + " KB, done.          \n" +
-           "Checksum verified for " + label + ".\n";
-}
-
-std::string runtime_lines()
-{
-    return download_lines("the test runtime", served_size("e2e-python.zip"));
-}
-
-std::string part_lines(int count)
-{
-    std::string text;
-    for (int i = 0; i < count; i++)
-        text += download_lines(PART_NAMES[i], served_size(PART_NAMES[i]));
-    return text;
-}
-
-std::string extraction(const std::string &archive, const std::string &destination)
-{
-    return EXTRACT + archive + "' -DestinationPath '" + destination + "' -Force\"\n";
-}
-
-std::string shortcut_command(const std::string &shortcut, const std::string &target, const std::string &folder)
-{
-    return "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
-           "WScript.Shell).CreateShortcut('" +
-           shortcut + "');$s.TargetPath='" + target + "';$s.WorkingDirectory='" + folder + "';$s.Save()\"\n";
-}
-
-// The command lines of a complete installation, paths as they must appear
-// inside the quotes (install and profile given already escaped).
-std::string full_powershell_log(const std::string &install, const std::string &profile)
-{
-    std::string log = extraction(install + "\\dl\\python.zip", install + "\\python");
-    for (const char *name : PART_NAMES)
-        log += extraction(install + "\\dl\\" + name, install);
-    return log + shortcut_command(profile + "\\Desktop\\E2E Course.lnk", install + "\\start-e2e.bat", install);
-}
-
-// The launcher runs on after the installer has ended; its traces come later.
-std::string wait_for_file(const std::string &path, const char *needle)
-{
-    for (int i = 0; i < 300; i++) {
-        std::string text = read_file(path);
-        if (text.find(needle) != std::string::npos)
-            return text;
-        Sleep(100);
-    }
-    return read_file(path);
-}
-
-void expect_installed_files(const std::string &install)
-{
-    EXPECT_TRUE(file_exists(install + "\\dl\\python.zip"));
-    for (const char *name : PART_NAMES)
-        EXPECT_TRUE(file_exists(install + "\\dl\\" + name)) << name;
-    EXPECT_TRUE(file_exists(install + "\\python\\python.exe"));
-    EXPECT_FALSE(file_exists(install + "\\python.exe")) << "the runtime goes into its own folder";
-    EXPECT_TRUE(file_exists(install + "\\server.py"));
-    EXPECT_TRUE(file_exists(install + "\\index.html"));
-    EXPECT_TRUE(file_exists(install + "\\assets\\style.css"));
-    EXPECT_TRUE(file_exists(install + "\\lessons\\lesson-1.html"));
-    EXPECT_EQ(read_file(install + "\\start-e2e.bat"), LAUNCHER);
-}
-
-void expect_course_started(const world &w)
-{
-    std::string python = wait_for_file(w.python_log, "server.py");
-    EXPECT_NE(python.find("cwd=" + w.install + " "), std::string::npos) << python;
-    EXPECT_NE(python.find("python\\python.exe"), std::string::npos) << python;
-    EXPECT_NE(python.find("server.py"), std::string::npos) << python;
-    // The browser stand-in runs on the host side of Wine, out of reach of
-    // this process's environment: one log for all, each line naming the
-    // folder the browser was started in.
-    const std::string run_folder = w.install.substr(w.install.find("\\install-runs\\") + 1);
-    std::string line = run_folder;
-    for (char &c : line)
-        if (c == '\\')
-            c = '/';
-    line += " http://127.0.0.1:8793/";
-    EXPECT_NE(wait_for_file("..\\browser.log", line.c_str()).find(line), std::string::npos)
-        << "the launcher opens the course address from the install folder";
-}
 
 TEST(Install, CompleteInstallation)
 {
     world w = make_world("complete");
     program_run run = install("e2e-setup.exe");
     EXPECT_EQ(run.output,
-              text_mode(BANNER + runtime_lines() + part_lines(3) + "Install complete. Opening the course...\n"));
+              text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
-    EXPECT_EQ(sizeof LAUNCHER - 1, 127u);
+    EXPECT_EQ(strlen(LAUNCHER), 127u);
     EXPECT_TRUE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
     EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
     expect_course_started(w);
@@ -236,7 +77,7 @@ TEST(Install, WithoutAProfileThereIsNoShortcutButTheCourseOpens)
     SetEnvironmentVariableA("USERPROFILE", NULL);
     program_run run = install("e2e-setup.exe");
     EXPECT_EQ(run.output,
-              text_mode(BANNER + runtime_lines() + part_lines(3) + "Install complete. Opening the course...\n"));
+              text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
     EXPECT_EQ(read_file(w.powershell_log).find("CreateShortcut"), std::string::npos);
@@ -281,7 +122,7 @@ TEST(Install, QuotesInTheUserFolderAreEscaped)
     world w = make_world("quotes", user);
     program_run run = install("e2e-setup.exe");
     EXPECT_EQ(run.output,
-              text_mode(BANNER + runtime_lines() + part_lines(3) + "Install complete. Opening the course...\n"));
+              text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
     EXPECT_TRUE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
@@ -300,14 +141,19 @@ TEST(Install, FailedUnpackingEndsTheInstallation)
     EXPECT_FALSE(file_exists(w.install + "\\start-e2e.bat"));
 }
 
+// PowerShell is started from the system folder, or else found by the search;
+// with neither, the unpacking fails. The tests' PowerShell is moved aside for
+// the run, which is why no two installation tests run at once.
 TEST(Install, MissingPowerShellEndsTheInstallation)
 {
     world w = make_world("no-powershell");
-    char path[4096];
-    GetEnvironmentVariableA("PATH", path, sizeof path);
-    SetEnvironmentVariableA("PATH", "C:\\windows\\system32;C:\\windows");
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string powershell = std::string(system) + "\\WindowsPowerShell\\v1.0\\powershell.exe";
+    const std::string aside = powershell + ".aside";
+    ASSERT_TRUE(MoveFileA(powershell.c_str(), aside.c_str()));
     program_run run = install("e2e-setup.exe");
-    SetEnvironmentVariableA("PATH", path);
+    ASSERT_TRUE(MoveFileA(aside.c_str(), powershell.c_str()));
     EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + "Could not unpack the test runtime.\n"));
     EXPECT_EQ(run.exit_code, 1u);
     EXPECT_FALSE(file_exists(w.powershell_log));

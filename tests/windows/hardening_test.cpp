@@ -1,0 +1,75 @@
+// The installer on a learner's machine as it really is: run from a Downloads
+// folder where a hostile page has left a wininet.dll and a powershell.exe,
+// and for a user whose folder name is outside any single-byte code page.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "install_world.h"
+
+namespace {
+
+void copy_beside(const std::string &from, const std::string &to)
+{
+    ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " to " << to;
+}
+
+// Downloads holds the installer and, planted beside it, a wininet.dll that
+// records who loads it and a powershell.exe (the python.exe stand-in under
+// that name) that records that it ran.
+std::string plant_downloads(const world &w)
+{
+    const std::string downloads = w.profile + "\\Downloads";
+    CreateDirectoryA(downloads.c_str(), NULL);
+    copy_beside(beside_test_program("e2e-setup.exe"), downloads + "\\e2e-setup.exe");
+    copy_beside(beside_test_program("search_probe.exe"), downloads + "\\search_probe.exe");
+    copy_beside(beside_test_program("..\\planted\\wininet.dll"), downloads + "\\wininet.dll");
+    copy_beside(beside_test_program("..\\standins\\python.exe"), downloads + "\\powershell.exe");
+    SetEnvironmentVariableA("QUILLBY_PLANTED_LOG", (w.root + "\\planted.log").c_str());
+    return downloads;
+}
+
+TEST(Hardening, NothingPlantedBesideTheInstallerIsLoadedOrRun)
+{
+    world w = make_world("planted");
+    const std::string downloads = plant_downloads(w);
+
+    // The planted files work: a program trusting the default searches loads
+    // the DLL and runs the planted PowerShell.
+    program_run probe;
+    ASSERT_EQ(run_captured("\"" + downloads + "\\search_probe.exe\" wininet.dll \"powershell -Command exit\"",
+                           &probe, downloads.c_str()),
+              0);
+    EXPECT_NE(read_file(w.root + "\\planted.log").find("search_probe.exe"), std::string::npos);
+    EXPECT_NE(read_file(w.python_log).find("powershell -Command exit"), std::string::npos);
+    DeleteFileA((w.root + "\\planted.log").c_str());
+    DeleteFileA(w.python_log.c_str());
+
+    program_run run;
+    ASSERT_EQ(run_captured("\"" + downloads + "\\e2e-setup.exe\"", &run, downloads.c_str()), 0);
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_FALSE(file_exists(w.root + "\\planted.log")) << read_file(w.root + "\\planted.log");
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
+    // The only python.exe start is the course's own, by the launcher.
+    std::string python = wait_for_file(w.python_log, "server.py");
+    EXPECT_EQ(python.find("powershell"), std::string::npos) << python;
+}
+
+// With the UTF-8 code page the program declares, the narrow-text calls carry
+// letters that no single-byte code page holds.
+TEST(Hardening, UserFolderOutsideTheSingleByteCodePages)
+{
+    ASSERT_EQ(GetACP(), 65001u) << "the tests run in the code page the installer declares";
+    world w = make_world("unicode", "Zo\xc3\xab \xe7\x8e\x8b\xe8\x8a\xb3");
+    program_run run = install("e2e-setup.exe");
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_installed_files(w.install);
+    EXPECT_TRUE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
+    expect_course_started(w);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// One installation's world for the end-to-end tests: its own local
+// application data folder and profile, the stand-ins' logs, and what a
+// complete installation of the three-part test course looks like.
+#include "install_world.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+extern const char BANNER[] = "End-to-end course - setup\nThis installs the end-to-end test course.\n";
+extern const char *const PART_NAMES[3] = {"e2e-part-1.zip", "e2e-part-2.zip", "e2e-part-3.zip"};
+extern const char LAUNCHER[] =
+    "@echo off\r\n"
+    "cd /d \"%~dp0\"\r\n"
+    "start \"\" /min python\\python.exe server.py\r\n"
+    "timeout /t 2 /nobreak >nul\r\n"
+    "start http://127.0.0.1:8793/\r\n";
+extern const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '";
+extern const char COMPLETE[] = "Install complete. Opening the course...\n";
+
+static std::string current_folder()
+{
+    char path[MAX_PATH];
+    GetCurrentDirectoryA(sizeof path, path);
+    return path;
+}
+
+world make_world(const std::string &name, const std::string &user)
+{
+    world w;
+    CreateDirectoryA("install-runs", NULL);
+    w.root = current_folder() + "\\install-runs\\" + name;
+    remove_tree(w.root);
+    CreateDirectoryA(w.root.c_str(), NULL);
+    w.profile = w.root + "\\" + user;
+    w.local = w.profile + "\\AppData";
+    w.install = w.local + "\\E2ECourse";
+    CreateDirectoryA(w.profile.c_str(), NULL);
+    CreateDirectoryA((w.profile + "\\Desktop").c_str(), NULL);
+    CreateDirectoryA(w.local.c_str(), NULL);
+    w.powershell_log = w.root + "\\powershell.log";
+    w.python_log = w.root + "\\python.log";
+    SetEnvironmentVariableA("LOCALAPPDATA", w.local.c_str());
+    SetEnvironmentVariableA("USERPROFILE", w.profile.c_str());
+    SetEnvironmentVariableA("QUILLBY_POWERSHELL_LOG", w.powershell_log.c_str());
+    SetEnvironmentVariableA("QUILLBY_PYTHON_LOG", w.python_log.c_str());
+    SetEnvironmentVariableA("QUILLBY_POWERSHELL_FAIL", NULL);
+    return w;
+}
+
+program_run install(const char *program, const char *working_folder)
+{
+    program_run run;
+    EXPECT_EQ(run_captured("\"" + beside_test_program(program) + "\"", &run, working_folder), 0);
+    EXPECT_EQ(run.errors, "");
+    return run;
+}
+
+long long served_size(const std::string &name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(("..\\served-files\\" + name).c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+// What a verified download prints when every read but the last fills the
+// 16384-byte buffer, as Wine's WinINet does.
+std::string download_lines(const std::string &label, long long size)
+{
+    std::string text = "Downloading " + label + " ... ";
+    for (long long total = 0; total < size;) {
+        total += size - total < 16384 ? size - total : 16384;
+        if (total % 524288 < 16384)
+            text += "\rDownloading " + label + " ... " + std::to_string(total / 1024) + " KB";
+    }
+    return text + "\rDownloading " + label + " ... " + std::to_string(size / 1024) + " KB, done.          \n" +
+           "Checksum verified for " + label + ".\n";
+}
+
+std::string runtime_lines()
+{
+    return download_lines("the test runtime", served_size("e2e-python.zip"));
+}
+
+std::string part_lines(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; i++)
+        text += download_lines(PART_NAMES[i], served_size(PART_NAMES[i]));
+    return text;
+}
+
+std::string extraction(const std::string &archive, const std::string &destination)
+{
+    return EXTRACT + archive + "' -DestinationPath '" + destination + "' -Force\"\n";
+}
+
+static std::string shortcut_command(const std::string &shortcut, const std::string &target, const std::string &folder)
+{
+    return "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
+           "WScript.Shell).CreateShortcut('" +
+           shortcut + "');$s.TargetPath='" + target + "';$s.WorkingDirectory='" + folder + "';$s.Save()\"\n";
+}
+
+// The command lines of a complete installation, paths as they must appear
+// inside the quotes (install and profile given already escaped).
+std::string full_powershell_log(const std::string &install, const std::string &profile)
+{
+    std::string log = extraction(install + "\\dl\\python.zip", install + "\\python");
+    for (const char *name : PART_NAMES)
+        log += extraction(install + "\\dl\\" + name, install);
+    return log + shortcut_command(profile + "\\Desktop\\E2E Course.lnk", install + "\\start-e2e.bat", install);
+}
+
+// The launcher runs on after the installer has ended; its traces come later.
+std::string wait_for_file(const std::string &path, const char *needle)
+{
+    for (int i = 0; i < 300; i++) {
+        std::string text = read_file(path);
+        if (text.find(needle) != std::string::npos)
+            return text;
+        Sleep(100);
+    }
+    return read_file(path);
+}
+
+void expect_installed_files(const std::string &install)
+{
+    EXPECT_TRUE(file_exists(install + "\\dl\\python.zip"));
+    for (const char *name : PART_NAMES)
+        EXPECT_TRUE(file_exists(install + "\\dl\\" + name)) << name;
+    EXPECT_TRUE(file_exists(install + "\\python\\python.exe"));
+    EXPECT_FALSE(file_exists(install + "\\python.exe")) << "the runtime goes into its own folder";
+    EXPECT_TRUE(file_exists(install + "\\server.py"));
+    EXPECT_TRUE(file_exists(install + "\\index.html"));
+    EXPECT_TRUE(file_exists(install + "\\assets\\style.css"));
+    EXPECT_TRUE(file_exists(install + "\\lessons\\lesson-1.html"));
+    EXPECT_EQ(read_file(install + "\\start-e2e.bat"), LAUNCHER);
+}
+
+void expect_course_started(const world &w)
+{
+    std::string python = wait_for_file(w.python_log, "server.py");
+    EXPECT_NE(python.find("cwd=" + w.install + " "), std::string::npos) << python;
+    EXPECT_NE(python.find("python\\python.exe"), std::string::npos) << python;
+    EXPECT_NE(python.find("server.py"), std::string::npos) << python;
+    // The browser stand-in runs on the host side of Wine, out of reach of
+    // this process's environment: one log for all, each line naming the
+    // folder the browser was started in.
+    const std::string run_folder = w.install.substr(w.install.find("\\install-runs\\") + 1);
+    std::string line = run_folder;
+    for (char &c : line)
+        if (c == '\\')
+            c = '/';
+    line += " http://127.0.0.1:8793/";
+    EXPECT_NE(wait_for_file("..\\browser.log", line.c_str()).find(line), std::string::npos)
+        << "the launcher opens the course address from the install folder";
+}
+

@@ -1,0 +1,46 @@
+// One installation's world for the end-to-end tests: its own local
+// application data folder and profile, the stand-ins' logs, and what a
+// complete installation of the three-part test course looks like.
+#ifndef QUILLBY_INSTALL_WORLD_H
+#define QUILLBY_INSTALL_WORLD_H
+
+#include <string>
+
+#include "test_support.h"
+
+extern const char BANNER[];
+extern const char *const PART_NAMES[3];
+extern const char LAUNCHER[];
+extern const char EXTRACT[];
+extern const char COMPLETE[];
+
+struct world {
+    std::string root, local, profile, install;
+    std::string powershell_log, python_log;
+};
+
+// A fresh world under install-runs\name, made the current one (through the
+// environment the installer inherits); user names the folder that stands
+// for the user.
+world make_world(const std::string &name, const std::string &user = "learner");
+
+// Runs a setup program built beside the tests, in working_folder (or ours).
+program_run install(const char *program, const char *working_folder = NULL);
+
+// What the downloads of the runtime and of the first count parts print.
+std::string runtime_lines();
+std::string part_lines(int count);
+std::string download_lines(const std::string &label, long long size);
+long long served_size(const std::string &name);
+
+// The PowerShell command lines, paths given as they appear in the quotes.
+std::string extraction(const std::string &archive, const std::string &destination);
+std::string full_powershell_log(const std::string &install, const std::string &profile);
+
+// Waits (up to 30 s) for a file to hold needle; returns its text.
+std::string wait_for_file(const std::string &path, const char *needle);
+
+void expect_installed_files(const std::string &install);
+void expect_course_started(const world &w);
+
+#endif
