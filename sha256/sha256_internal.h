@@ -18,8 +18,10 @@ extern const uint32_t sha256_round_constants[64];
 
 /* Compresses the block waiting in data into state, then each of the `more`
  * 64-byte blocks at in, copying each into data before compressing it, so that
- * data ends as the last block compressed. The chaining value stays in
- * registers from the first block to the last. */
+ * data ends as the last block compressed. The chaining value is read from
+ * state once and written back once: between blocks it stays in registers on
+ * the SHA-extensions path, and in locals on the portable one (registers
+ * where the rounds leave any free). */
 void sha256_blocks_portable(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more);
 void sha256_blocks_sha_extensions(uint32_t state[8], uint8_t data[64], const uint8_t *in, size_t more);
 
