@@ -101,8 +101,9 @@ void expect_progress_rhythm(const transcript &parsed)
 {
     for (size_t i = 0; i < parsed.progress.size(); i++) {
         EXPECT_LT(parsed.progress[i] % 512, 16) << "progress line " << i;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(parsed.progress[i], parsed.progress[i - 1]);
+        }
     }
 }
 
