@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the constants unit of a course's installer from its description.
+"""Writes, from a course's description, the constants unit of its installer
+and the values of the program's version resource.
 
 A course description is a text file of "key: value" lines ('#' starts a
-comment line). Every key but "part" appears exactly once:
+comment line). Every key but "part" appears at most once; all but the last
+four are required:
 
     title: Quillby - setup               first banner line
     tagline: This installs ...           second banner line
@@ -16,14 +18,27 @@ comment line). Every key but "part" appears exactly once:
     shortcut_name: Course.lnk            shortcut on the desktop
     course_url: http://127.0.0.1:8793/   what the launcher opens
     part: NAME <64 hex> | file:PATH      one per payload archive, in order
+    version: 1.2.0                       file and product version: 1 to 4 numbers
+                                         up to 65535 (default 1.0.0)
+    product_name: Quillby                product name (default: install_folder)
+    description: Quillby course setup    file description (default: title)
+    publisher: Quillby                   company name (default: none given)
+
+The last four are what Windows shows in the program's file properties.
 
 A relative file: path is taken from the folder given with --files, or else
 from the description's folder. Any fault is reported with the line and field
 it concerns, and nothing is written.
 
-Usage: generate_stub.py DESCRIPTION OUTPUT.cpp [--files FOLDER]
+Usage: generate_stub.py DESCRIPTION [OUTPUT.cpp] [--files FOLDER]
+           [--resource VERSION.rc --program NAME.exe] [--depfile FILE]
+
+OUTPUT.cpp is the constants unit; VERSION.rc the resource script of the
+version resource, NAME.exe being the program's file name; the depfile lists
+every file read, for the build to rerun when one changes.
 """
 
+import argparse
 import hashlib
 import os
 import re
@@ -42,34 +57,32 @@ FIELDS = {
     "shortcut_name": "SHORTCUT_NAME",
     "course_url": "COURSE_URL",
 }
+# The version resource's fields, and the required field each one defaults to
+# (None: a fixed default, or left out of the resource).
+VERSION_FIELDS = {"version": None, "product_name": "install_folder", "description": "title", "publisher": None}
+DEFAULT_VERSION = "1.0.0"
 PIN = re.compile(r"[0-9a-f]{64}")
+VERSION = re.compile(r"\d{1,5}(\.\d{1,5}){0,3}")
 # Names end up in paths, addresses and between quotes in command lines; the
 # folder and the shortcut, which the learner sees, may hold blanks.
 FILE_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
 SHOWN_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9 ._-]*(?<! )")
+FILE_PIN = "file:"
 
 
 class DescriptionError(Exception):
     pass
 
 
-def pin_of(value, folder, where):
-    if value.startswith("file:"):
-        path = os.path.join(folder, value[len("file:"):])
-        try:
-            with open(path, "rb") as archive:
-                return hashlib.file_digest(archive, "sha256").hexdigest()
-        except OSError as error:
-            raise DescriptionError(f"{where}: cannot read {path}: {error.strerror}")
-    if not PIN.fullmatch(value):
-        raise DescriptionError(f"{where}: a pin is 64 lower-case hexadecimal characters, not {value!r}")
-    return value
+def check_pin(value, where, field):
+    if not value.startswith(FILE_PIN) and not PIN.fullmatch(value):
+        raise DescriptionError(f"{where}: {field}: a pin is 64 lower-case hexadecimal characters, not {value!r}")
 
 
-def check(values, parts, where_of):
+def check(path, values, parts, where_of):
     for key in FIELDS:
         if key not in values:
-            raise DescriptionError(f"missing field {key}")
+            raise DescriptionError(f"{path}: missing field {key}")
     for key in ("runtime_url", "payload_base_url"):
         if not re.fullmatch(r"https://[^\s/'\"]+(/\S*)?", values[key]):
             raise DescriptionError(f"{where_of[key]}: {key} must be an https:// address")
@@ -84,14 +97,26 @@ def check(values, parts, where_of):
         raise DescriptionError(f"{where_of['launcher_name']}: launcher_name must end in .bat")
     if not values["shortcut_name"].lower().endswith(".lnk"):
         raise DescriptionError(f"{where_of['shortcut_name']}: shortcut_name must end in .lnk")
+    check_pin(values["runtime_sha256"], where_of["runtime_sha256"], "runtime_sha256")
+    if "version" in values:
+        numbers = values["version"].split(".")
+        if not VERSION.fullmatch(values["version"]) or any(int(number) > 65535 for number in numbers):
+            raise DescriptionError(
+                f"{where_of['version']}: version must be 1 to 4 numbers from 0 to 65535 joined by dots")
+    for key in ("product_name", "description", "publisher"):
+        if key in values and not values[key].isprintable():
+            raise DescriptionError(f"{where_of[key]}: {key} must be printable text")
     if not parts:
-        raise DescriptionError("missing field part: a course has at least one payload archive")
-    names = [name for name, _ in parts]
+        raise DescriptionError(f"{path}: missing field part: a course has at least one payload archive")
+    names = [name for name, _, _ in parts]
     if len(set(names)) != len(names):
-        raise DescriptionError("part: two parts have the same name")
+        raise DescriptionError(f"{path}: part: two parts have the same name")
 
 
-def parse(path, folder):
+def parse(path):
+    """The description's values, the place ("path:line") of each, and its parts
+    as (name, pin or file:PATH, place); every fault but an unreadable pin file
+    is found here."""
     values, where_of, parts = {}, {}, []
     with open(path, encoding="utf-8") as description:
         for number, line in enumerate(description, 1):
@@ -107,17 +132,48 @@ def parse(path, folder):
                 fields = value.split()
                 if len(fields) != 2 or not FILE_NAME.fullmatch(fields[0]):
                     raise DescriptionError(f"{where}: part takes a plain file name and a pin")
-                parts.append((fields[0], pin_of(fields[1], folder, where)))
-            elif key in FIELDS:
+                check_pin(fields[1], where, f"part {fields[0]}")
+                parts.append((fields[0], fields[1], where))
+            elif key in FIELDS or key in VERSION_FIELDS:
                 if key in values:
                     raise DescriptionError(f"{where}: {key} given twice")
                 values[key] = value
                 where_of[key] = where
             else:
                 raise DescriptionError(f"{where}: unknown field {key}")
-    check(values, parts, where_of)
-    values["runtime_sha256"] = pin_of(values["runtime_sha256"], folder, where_of["runtime_sha256"])
-    return values, parts
+    check(path, values, parts, where_of)
+    return values, where_of, parts
+
+
+def pin_files(values, where_of, parts, folder):
+    """Every file a pin is computed from, as (path, place), runtime first."""
+    pins = [(values["runtime_sha256"], where_of["runtime_sha256"])] + [(pin, where) for _, pin, where in parts]
+    return [(os.path.join(folder, pin[len(FILE_PIN):]), where) for pin, where in pins if pin.startswith(FILE_PIN)]
+
+
+def pin_of(value, folder, where):
+    if not value.startswith(FILE_PIN):
+        return value
+    path = os.path.join(folder, value[len(FILE_PIN):])
+    try:
+        with open(path, "rb") as archive:
+            return hashlib.file_digest(archive, "sha256").hexdigest()
+    except OSError as error:
+        raise DescriptionError(f"{where}: cannot read {path}: {error.strerror}")
+
+
+def pinned(values, where_of, parts, folder):
+    """The values with the runtime's pin, and the parts as (name, pin), every
+    file: pin computed from its file."""
+    runtime = pin_of(values["runtime_sha256"], folder, where_of["runtime_sha256"])
+    return dict(values, runtime_sha256=runtime), [(name, pin_of(pin, folder, where)) for name, pin, where in parts]
+
+
+def shown(values):
+    """The version resource's values, defaults filled in."""
+    result = {key: values.get(key, values.get(fallback)) for key, fallback in VERSION_FIELDS.items()}
+    result["version"] = result["version"] or DEFAULT_VERSION
+    return result
 
 
 def c_string(text):
@@ -131,6 +187,12 @@ def c_string(text):
         else:
             out += f'\\{byte:03o}'
     return out + '"'
+
+
+def rc_string(text):
+    # The resource compiler doubles a quote inside a string; the script
+    # declares UTF-8, so other characters go as they are.
+    return '"' + text.replace("\\", "\\\\").replace('"', '""') + '"'
 
 
 def render(values, parts, source):
@@ -148,31 +210,110 @@ def render(values, parts, source):
     return "\n".join(lines)
 
 
-def main(argv):
-    if len(argv) == 5 and argv[3] == "--files":
-        folder = argv[4]
-    elif len(argv) == 3:
-        folder = os.path.dirname(os.path.abspath(argv[1]))
-    else:
-        print("usage: generate_stub.py DESCRIPTION OUTPUT.cpp [--files FOLDER]")
-        return 2
+def render_resource(values, program, source):
+    version = shown(values)
+    numbers = ",".join(str(int(number)) for number in (version["version"].split(".") + ["0"] * 3)[:4])
+    strings = [
+        ("CompanyName", version["publisher"]),
+        ("FileDescription", version["description"]),
+        ("FileVersion", version["version"]),
+        ("InternalName", program[:-len(".exe")]),
+        ("OriginalFilename", program),
+        ("ProductName", version["product_name"]),
+        ("ProductVersion", version["version"]),
+    ]
+    lines = [
+        f"// The version resource of {program}, generated from {os.path.basename(source)}",
+        "// by tools/generate_stub.py: what Windows shows in the file's properties.",
+        "#pragma code_page(65001)",
+        "#include <winver.h>",
+        "",
+        "VS_VERSION_INFO VERSIONINFO",
+        f"FILEVERSION {numbers}",
+        f"PRODUCTVERSION {numbers}",
+        "FILEFLAGSMASK VS_FFI_FILEFLAGSMASK",
+        "FILEFLAGS 0",
+        "FILEOS VOS_NT_WINDOWS32",
+        "FILETYPE VFT_APP",
+        "FILESUBTYPE VFT2_UNKNOWN",
+        "BEGIN",
+        '  BLOCK "StringFileInfo"',
+        "  BEGIN",
+        # US English in Unicode, as the Translation entry below says.
+        '    BLOCK "040904B0"',
+        "    BEGIN",
+    ]
+    lines += [f'      VALUE "{key}", {rc_string(value)}' for key, value in strings if value]
+    lines += [
+        "    END",
+        "  END",
+        '  BLOCK "VarFileInfo"',
+        "  BEGIN",
+        '    VALUE "Translation", 0x409, 1200',
+        "  END",
+        "END",
+        "",
+    ]
+    return "\n".join(lines)
+
+
+def depfile_path(path):
+    return os.path.abspath(path).replace("$", "$$").replace("#", "\\#").replace(" ", "\\ ")
+
+
+def write_if_changed(path, text):
+    # Rewrite only on change, so an unchanged course does not relink.
     try:
-        values, parts = parse(argv[1], folder)
+        with open(path, encoding="utf-8") as existing:
+            if existing.read() == text:
+                return
+    except OSError:
+        pass
+    with open(path, "w", encoding="utf-8") as output:
+        output.write(text)
+
+
+def arguments(argv):
+    parser = argparse.ArgumentParser(prog="generate_stub.py",
+                                     description="A course description to its installer's constants.")
+    parser.add_argument("description")
+    parser.add_argument("output", nargs="?", help="the constants unit to write")
+    parser.add_argument("--files", help="where file: pins are found (default: the description's folder)")
+    parser.add_argument("--resource", help="the version resource script to write")
+    parser.add_argument("--program", help="the program's file name, NAME.exe, for the version resource")
+    parser.add_argument("--depfile", help="the dependency file to write")
+    options = parser.parse_args(argv)
+    if not options.output and not options.resource:
+        parser.error("give OUTPUT.cpp, --resource VERSION.rc, or both")
+    if bool(options.resource) != bool(options.program):
+        parser.error("--resource and --program go together")
+    if options.program and not (FILE_NAME.fullmatch(options.program) and options.program.endswith(".exe")):
+        parser.error(f"--program takes a plain file name ending in .exe, not {options.program!r}")
+    return options
+
+
+def main(argv):
+    options = arguments(argv)
+    folder = options.files or os.path.dirname(os.path.abspath(options.description))
+    try:
+        described = parse(options.description)
+        values, parts = pinned(*described, folder)
     except (DescriptionError, OSError) as error:
         print(f"generate_stub.py: {error}")
         return 1
-    text = render(values, parts, argv[1])
-    # Rewrite only on change, so an unchanged course does not relink.
-    try:
-        with open(argv[2], encoding="utf-8") as existing:
-            if existing.read() == text:
-                return 0
-    except OSError:
-        pass
-    with open(argv[2], "w", encoding="utf-8") as output:
-        output.write(text)
+    outputs = []
+    if options.output:
+        write_if_changed(options.output, render(values, parts, options.description))
+        outputs.append(options.output)
+    if options.resource:
+        write_if_changed(options.resource, render_resource(values, options.program, options.description))
+        outputs.append(options.resource)
+    if options.depfile:
+        read = [options.description] + [path for path, _ in pin_files(*described, folder)]
+        write_if_changed(options.depfile, " ".join(map(depfile_path, outputs)) + ": "
+                         + " ".join(map(depfile_path, read)) + "\n")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main(sys.argv[1:]))
