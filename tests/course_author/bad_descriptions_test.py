@@ -1,0 +1,116 @@
+"""The one command refuses a faulty description with a message that names the
+field and, where there is one, the line; and then it writes nothing: no
+program, no build tree, no archive packed."""
+import os
+import unittest
+
+from course_author import WORK, build_course, description_text, fresh_folder, sha256_of, write_files
+
+PIN = sha256_of(__file__)
+FIELDS = {
+    "title": "Refusal course - setup",
+    "tagline": "This installs nothing.",
+    "install_folder": "RefusalCourse",
+    "user_agent": "RefusalSetup/1",
+    "runtime_url": "https://refusal.example/python.zip",
+    "runtime_sha256": PIN,
+    "runtime_label": "the runtime",
+    "payload_base_url": "https://refusal.example/files",
+    "launcher_name": "start-refusal.bat",
+    "shortcut_name": "Refusal.lnk",
+    "course_url": "http://127.0.0.1:8793/",
+    "version": "3.1",
+}
+PARTS = [("refusal-1.zip", "file:refusal-1.zip"), ("refusal-2.zip", PIN)]
+
+
+def set_field(key, line):
+    """A fault: the line of KEY becomes LINE (None: every such line goes)."""
+    def change(lines):
+        found = [index for index, text in enumerate(lines) if text.startswith(f"{key}:")]
+        if line is None:
+            return [text for index, text in enumerate(lines) if index not in found], None
+        return lines[:found[0]] + [line] + lines[found[0] + 1:], found[0] + 1
+    return change
+
+
+def added(line):
+    """A fault: LINE added at the end."""
+    return lambda lines: (lines + [line], len(lines) + 1)
+
+
+# Each kind of fault, and what the message must say about it.
+FAULTS = [
+    ("upper-case pin", set_field("runtime_sha256", f"runtime_sha256: {PIN.upper()}"),
+     "runtime_sha256: a pin is 64 lower-case hexadecimal characters"),
+    ("short pin", set_field("part", f"part: refusal-1.zip {PIN[:63]}"),
+     "part refusal-1.zip: a pin is 64 lower-case hexadecimal characters"),
+    ("http runtime", set_field("runtime_url", "runtime_url: http://refusal.example/python.zip"),
+     "runtime_url must be an https:// address"),
+    ("http payload base", set_field("payload_base_url", "payload_base_url: http://refusal.example/files"),
+     "payload_base_url must be an https:// address"),
+    ("course elsewhere", set_field("course_url", "course_url: http://refusal.example:80/"),
+     "course_url must be a local http:// address"),
+    ("missing field", set_field("tagline", None), "missing field tagline"),
+    ("no part rows", set_field("part", None), "missing field part"),
+    ("part without pin", added("part: refusal-3.zip"), "part takes a plain file name and a pin"),
+    ("pin file absent", added("part: refusal-3.zip file:refusal-3.zip"), "no file"),
+    ("unknown field", added("colour: blue"), "unknown field colour"),
+    ("field twice", added("title: Another title"), "title given twice"),
+    ("not a field", added("just some words"), "expected 'key: value'"),
+    ("version not numbers", set_field("version", "version: 3.1-beta"), "version must be 1 to 4 numbers"),
+    ("version too large", set_field("version", "version: 3.65536"), "version must be 1 to 4 numbers"),
+    ("version too long", set_field("version", "version: 1.2.3.4.5"), "version must be 1 to 4 numbers"),
+]
+
+
+class BadDescriptions(unittest.TestCase):
+    def setUp(self):
+        self.work = fresh_folder(os.path.join(WORK, "bad-descriptions"))
+        self.course = os.path.join(self.work, "course")
+        write_files(self.course, {"server.py": "print('refusal')\n"})
+        self.description = os.path.join(self.work, "refusal.course")
+        self.files = fresh_folder(os.path.join(self.work, "files"))
+        self.output = os.path.join(self.work, "out", "refusal-setup.exe")
+        self.tree = os.path.join(self.work, "tree")
+        self.lines = description_text(FIELDS, PARTS).splitlines()
+
+    def run_with(self, lines, *extra):
+        with open(self.description, "w", encoding="utf-8") as out:
+            out.write("\n".join(lines) + "\n")
+        return build_course(self.description, self.output, "--files", self.files, "--build-dir", self.tree,
+                            "--pack", f"refusal-1.zip={self.course}", *extra)
+
+    def assert_refused(self, run, *fragments):
+        self.assertNotEqual(run.returncode, 0, run.stdout)
+        for fragment in fragments:
+            self.assertIn(fragment, run.stderr)
+        self.assertFalse(os.path.exists(self.output))
+        self.assertFalse(os.path.exists(os.path.dirname(self.output)))
+        self.assertFalse(os.path.exists(self.tree))
+        self.assertEqual(os.listdir(self.files), [])
+
+    def test_the_faultless_description_passes_the_checks(self):
+        run = self.run_with(self.lines, "--check")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn(f"Pinned payload part refusal-1.zip: {sha256_of(os.path.join(self.files, 'refusal-1.zip'))}",
+                      run.stdout)
+
+    def test_each_fault_is_refused_naming_field_and_line(self):
+        for kind, fault, message in FAULTS:
+            with self.subTest(kind):
+                lines, line = fault(self.lines)
+                place = f"{self.description}:{line}: " if line else f"{self.description}: "
+                self.assert_refused(self.run_with(lines), "build-course: " + place, message)
+
+    def test_packing_an_archive_the_description_does_not_pin(self):
+        run = self.run_with(self.lines, "--pack", f"other.zip={self.course}")
+        self.assert_refused(run, "--pack other.zip=", "the description pins no file:other.zip")
+
+    def test_a_program_name_that_is_not_an_exe(self):
+        self.output = os.path.join(self.work, "out", "refusal-setup.bat")
+        self.assert_refused(self.run_with(self.lines), "OUTPUT must be a plain file name ending in .exe")
+
+
+if __name__ == "__main__":
+    unittest.main()

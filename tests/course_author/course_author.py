@@ -1,0 +1,89 @@
+"""Shared by the course-author tests: where the trees are, the one command,
+and the second course the tests make (three payload archives, names of its
+own, file properties that need escaping and UTF-8)."""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+
+SOURCE = os.environ["QUILLBY_SOURCE_DIR"]
+BUILD = os.environ["QUILLBY_BUILD_DIR"]  # the windows tree
+WINEPREFIX = os.environ["QUILLBY_WINEPREFIX"]
+WORK = os.environ["QUILLBY_WORK_DIR"]
+BUILD_COURSE = os.path.join(SOURCE, "tools", "build-course")
+
+SECOND = os.path.join(WORK, "second")
+SECOND_DESCRIPTION = os.path.join(SECOND, "lantern.course")
+SECOND_UPLOAD = os.path.join(SECOND, "upload")
+SECOND_TREE = os.path.join(SECOND, "tree")
+SECOND_PROGRAM = os.path.join(SECOND_UPLOAD, "lantern-setup.exe")
+# Any 64 hex digits will do for a runtime that no test downloads.
+SECOND_RUNTIME_PIN = hashlib.sha256(b"the lantern runtime").hexdigest()
+SECOND_FIELDS = {
+    "title": "Lantern field notes - setup",
+    "tagline": "This installs the Lantern field notes.",
+    "install_folder": "LanternNotes",
+    "user_agent": "LanternSetup/2",
+    "runtime_url": "https://lantern.example/runtime/python.zip",
+    "runtime_sha256": SECOND_RUNTIME_PIN,
+    "runtime_label": "the Lantern runtime",
+    "payload_base_url": "https://lantern.example/files",
+    "launcher_name": "start-lantern.bat",
+    "shortcut_name": "Lantern Notes.lnk",
+    "course_url": "http://127.0.0.1:8793/",
+    "version": "2.5.1.7",
+    "product_name": "Lantern field notes \u2013 \u00e9dition",
+    "publisher": 'The "Lantern" Society \\ Notes',
+}
+# Each payload archive and the folder of the course it is packed from.
+SECOND_PARTS = [
+    ("lantern-app.zip", {"server.py": "print('lantern')\n", "pages/index.html": "<title>Lantern</title>\n"}),
+    ("lantern-lessons.zip", {"lesson-1.html": "<p>One</p>\n", "lesson-2.html": "<p>Two</p>\n"}),
+    ("lantern-media.zip", {"media/style.css": "body { margin: 0 }\n"}),
+]
+
+
+def build_course(*arguments, environment=None):
+    """Runs the one command, with ENVIRONMENT's variables added; its exit
+    status, output and errors."""
+    return subprocess.run([sys.executable, BUILD_COURSE, *arguments], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, env=dict(os.environ, **(environment or {})))
+
+
+def fresh_folder(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def sha256_of(path):
+    with open(path, "rb") as data:
+        return hashlib.sha256(data.read()).hexdigest()
+
+
+def write_files(folder, files):
+    for name, text in files.items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(text)
+
+
+def description_text(fields, parts):
+    """A description: the fields in order, then a part line per (name, pin)."""
+    lines = [f"{key}: {value}" for key, value in fields.items()]
+    return "\n".join(lines + [f"part: {name} {pin}" for name, pin in parts]) + "\n"
+
+
+def second_course_sources():
+    """Writes the second course's folders and description; the --pack
+    arguments that make its archives."""
+    packs = []
+    for name, files in SECOND_PARTS:
+        folder = os.path.join(SECOND, "course", name[:-len(".zip")])
+        write_files(folder, files)
+        packs += ["--pack", f"{name}={folder}"]
+    with open(SECOND_DESCRIPTION, "w", encoding="utf-8") as out:
+        out.write(description_text(SECOND_FIELDS, [(name, f"file:{name}") for name, _ in SECOND_PARTS]))
+    return packs

@@ -1,0 +1,41 @@
+"""The one command builds a second course of three payload archives, each
+packed from its own folder, under a program name of the author's; the other
+tests read the program it leaves."""
+import os
+import unittest
+import zipfile
+
+from course_author import (SECOND, SECOND_DESCRIPTION, SECOND_PARTS, SECOND_PROGRAM, SECOND_RUNTIME_PIN,
+                           SECOND_TREE, SECOND_UPLOAD, build_course, fresh_folder, second_course_sources, sha256_of)
+
+
+class SecondCourse(unittest.TestCase):
+    def test_builds_with_pins_of_the_archives_it_packs(self):
+        fresh_folder(SECOND)
+        packs = second_course_sources()
+        run = build_course(SECOND_DESCRIPTION, SECOND_PROGRAM, "--files", SECOND_UPLOAD, "--build-dir", SECOND_TREE,
+                           *packs)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertTrue(os.path.isfile(SECOND_PROGRAM))
+        self.assertFalse(os.path.exists(SECOND_PROGRAM + ".partial"))
+        self.assertIn(f"Pinned the Lantern runtime: {SECOND_RUNTIME_PIN}\n", run.stdout)
+        for name, files in SECOND_PARTS:
+            archive = os.path.join(SECOND_UPLOAD, name)
+            self.assertIn(f"Pinned payload part {name}: {sha256_of(archive)}\n", run.stdout)
+            with zipfile.ZipFile(archive) as packed:
+                self.assertEqual({info.filename: packed.read(info).decode() for info in packed.infolist()}, files)
+
+    def test_packing_again_gives_the_same_bytes(self):
+        # Another files folder, the same course folders: the same archives.
+        again = fresh_folder(os.path.join(SECOND, "packed-again"))
+        run = build_course(SECOND_DESCRIPTION, "--check", "--files", again, *second_course_sources())
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        for name, _ in SECOND_PARTS:
+            with open(os.path.join(again, name), "rb") as second:
+                with open(os.path.join(SECOND_UPLOAD, name), "rb") as first:
+                    self.assertEqual(second.read(), first.read(), name)
+        self.assertFalse(os.path.exists(os.path.join(again, "lantern-setup.exe")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,65 @@
+"""Every setup program carries a version resource made from its course's
+description (the fields that are left out taking their documented defaults)
+beside the application manifest; both are read back from the built file."""
+import os
+import unittest
+
+from course_author import BUILD, SECOND_FIELDS, SECOND_PROGRAM, SOURCE
+from pe_resources import resources, version_info
+
+RT_VERSION = 16
+RT_MANIFEST = 24
+
+
+def described(path):
+    """The single-valued fields of a course description."""
+    fields = {}
+    with open(path, encoding="utf-8") as description:
+        for line in description:
+            key, _, value = line.strip().partition(":")
+            if line.strip() and not line.startswith("#") and key != "part":
+                fields[key.strip()] = value.strip()
+    return fields
+
+
+def expected(fields, program):
+    version = fields.get("version", "1.0.0")
+    numbers = tuple(int(number) for number in version.split(".")) + (0,) * (4 - len(version.split(".")))
+    strings = {
+        "FileDescription": fields.get("description", fields["title"]),
+        "FileVersion": version,
+        "InternalName": program[:-len(".exe")],
+        "OriginalFilename": program,
+        "ProductName": fields.get("product_name", fields["install_folder"]),
+        "ProductVersion": version,
+    }
+    if "publisher" in fields:
+        strings["CompanyName"] = fields["publisher"]
+    return numbers, numbers, strings
+
+
+class VersionResource(unittest.TestCase):
+    def check_program(self, program, fields):
+        found = resources(program)
+        self.assertEqual(version_info(found[(RT_VERSION, 1)]), expected(fields, os.path.basename(program)))
+        with open(os.path.join(SOURCE, "installer", "quillby-setup.manifest"), "rb") as manifest:
+            self.assertEqual(found[(RT_MANIFEST, 1)], manifest.read())
+
+    def test_second_course(self):
+        self.check_program(SECOND_PROGRAM, SECOND_FIELDS)
+
+    def test_default_course(self):
+        self.check_program(os.path.join(BUILD, "quillby-setup.exe"),
+                           described(os.path.join(SOURCE, "courses", "quillby.course")))
+
+    def test_course_that_leaves_every_version_field_out(self):
+        self.check_program(os.path.join(BUILD, "tests", "e2e-setup.exe"),
+                           described(os.path.join(SOURCE, "tests", "courses", "e2e.course")))
+
+    def test_sample_course(self):
+        self.check_program(os.path.join(BUILD, "quillby-sample-setup.exe"),
+                           described(os.path.join(SOURCE, "sample-course", "sample.course")))
+
+
+if __name__ == "__main__":
+    unittest.main()
