@@ -51,6 +51,12 @@ def build_course(*arguments, environment=None):
                           stdin=subprocess.DEVNULL, env=dict(os.environ, **(environment or {})))
 
 
+def build_second_course(output, *arguments, environment=None):
+    """The one command on the second course, in its own build tree."""
+    return build_course(SECOND_DESCRIPTION, output, "--files", SECOND_UPLOAD, "--build-dir", SECOND_TREE, *arguments,
+                        environment=environment)
+
+
 def fresh_folder(path):
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
@@ -76,12 +82,16 @@ def description_text(fields, parts):
     return "\n".join(lines + [f"part: {name} {pin}" for name, pin in parts]) + "\n"
 
 
+def second_course_folder(name):
+    return os.path.join(SECOND, "course", name[:-len(".zip")])
+
+
 def second_course_sources():
     """Writes the second course's folders and description; the --pack
     arguments that make its archives."""
     packs = []
     for name, files in SECOND_PARTS:
-        folder = os.path.join(SECOND, "course", name[:-len(".zip")])
+        folder = second_course_folder(name)
         write_files(folder, files)
         packs += ["--pack", f"{name}={folder}"]
     with open(SECOND_DESCRIPTION, "w", encoding="utf-8") as out:

@@ -1,20 +1,21 @@
 """The one command builds a second course of three payload archives, each
-packed from its own folder, under a program name of the author's; the other
-tests read the program it leaves."""
+packed from its own folder, under a program name of the author's, and builds
+it again with the new pin when an archive is packed anew; the other tests
+read the program it leaves."""
 import os
 import unittest
 import zipfile
 
 from course_author import (SECOND, SECOND_DESCRIPTION, SECOND_PARTS, SECOND_PROGRAM, SECOND_RUNTIME_PIN,
-                           SECOND_TREE, SECOND_UPLOAD, build_course, fresh_folder, second_course_sources, sha256_of)
+                           SECOND_UPLOAD, build_course, build_second_course, fresh_folder, second_course_folder,
+                           second_course_sources, sha256_of)
 
 
 class SecondCourse(unittest.TestCase):
     def test_builds_with_pins_of_the_archives_it_packs(self):
         fresh_folder(SECOND)
         packs = second_course_sources()
-        run = build_course(SECOND_DESCRIPTION, SECOND_PROGRAM, "--files", SECOND_UPLOAD, "--build-dir", SECOND_TREE,
-                           *packs)
+        run = build_second_course(SECOND_PROGRAM, *packs)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertTrue(os.path.isfile(SECOND_PROGRAM))
         self.assertFalse(os.path.exists(SECOND_PROGRAM + ".partial"))
@@ -35,6 +36,32 @@ class SecondCourse(unittest.TestCase):
                 with open(os.path.join(SECOND_UPLOAD, name), "rb") as first:
                     self.assertEqual(second.read(), first.read(), name)
         self.assertFalse(os.path.exists(os.path.join(again, "lantern-setup.exe")))
+
+    def test_repacking_builds_the_new_pin_in(self):
+        name = SECOND_PARTS[1][0]
+        archive = os.path.join(SECOND_UPLOAD, name)
+        original = sha256_of(archive)
+        # The tree up to date first (the description was written anew), so
+        # that only the archive can tell the build that the pin changed.
+        run = build_second_course(SECOND_PROGRAM)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with open(os.path.join(second_course_folder(name), "lesson-1.html"), "a") as lesson:
+            lesson.write("<p>One more line</p>\n")
+        run = build_second_course(SECOND_PROGRAM, "--pack", f"{name}={second_course_folder(name)}")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        changed = sha256_of(archive)
+        self.assertNotEqual(changed, original)
+        self.assert_pins_in_program(present=changed, absent=original)
+        # Back to the course the other tests expect.
+        run = build_second_course(SECOND_PROGRAM, *second_course_sources())
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assert_pins_in_program(present=original, absent=changed)
+
+    def assert_pins_in_program(self, present, absent):
+        with open(SECOND_PROGRAM, "rb") as program:
+            data = program.read()
+        self.assertTrue(present.encode() in data, f"the program lacks the pin {present}")
+        self.assertFalse(absent.encode() in data, f"the program still has the pin {absent}")
 
 
 if __name__ == "__main__":

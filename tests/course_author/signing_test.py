@@ -9,8 +9,7 @@ import subprocess
 import time
 import unittest
 
-from course_author import (SECOND_DESCRIPTION, SECOND_PROGRAM, SECOND_TREE, SECOND_UPLOAD, WORK, build_course,
-                           fresh_folder)
+from course_author import SECOND_PROGRAM, WORK, build_second_course, fresh_folder
 from pe_resources import resources
 
 PUBLISHER = "Lantern test publisher"
@@ -59,8 +58,8 @@ class Signing(unittest.TestCase):
         cls.publisher = make_publisher(cls.work, cls.authority, cls.password)
 
     def sign(self, output, password_file, environment=None):
-        return build_course(SECOND_DESCRIPTION, output, "--files", SECOND_UPLOAD, "--build-dir", SECOND_TREE,
-                            "--sign", *self.publisher, "--password-file", password_file, environment=environment)
+        return build_second_course(output, "--sign", *self.publisher, "--password-file", password_file,
+                                   environment=environment)
 
     def test_signed_program_verifies_against_its_ca_only(self):
         signed = os.path.join(self.work, "signed", "lantern-setup.exe")
