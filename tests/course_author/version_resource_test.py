@@ -44,6 +44,12 @@ class VersionResource(unittest.TestCase):
         self.assertEqual(version_info(found[(RT_VERSION, 1)]), expected(fields, os.path.basename(program)))
         with open(os.path.join(SOURCE, "installer", "quillby-setup.manifest"), "rb") as manifest:
             self.assertEqual(found[(RT_MANIFEST, 1)], manifest.read())
+        # What the manifest is there for: no elevation prompt, the UTF-8 code
+        # page, Windows 10 and 11.
+        embedded = found[(RT_MANIFEST, 1)].decode("utf-8")
+        self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', embedded)
+        self.assertRegex(embedded, r"<activeCodePage [^>]*>UTF-8</activeCodePage>")
+        self.assertIn('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', embedded)
 
     def test_second_course(self):
         self.check_program(SECOND_PROGRAM, SECOND_FIELDS)
