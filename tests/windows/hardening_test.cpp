@@ -67,7 +67,7 @@ TEST(Hardening, UserFolderOutsideTheSingleByteCodePages)
     EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
-    EXPECT_TRUE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
+    expect_shortcut(w);
     EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
     expect_course_started(w);
 }

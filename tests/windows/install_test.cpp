@@ -23,7 +23,7 @@ TEST(Install, CompleteInstallation)
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
     EXPECT_EQ(strlen(LAUNCHER), 127u);
-    EXPECT_TRUE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
+    expect_shortcut(w);
     EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
     expect_course_started(w);
 }
@@ -125,7 +125,7 @@ TEST(Install, QuotesInTheUserFolderAreEscaped)
               text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
-    EXPECT_TRUE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
+    expect_shortcut(w);
     const std::string escaped_profile = w.root + "\\" + escaped_user;
     EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(escaped_profile + "\\AppData\\E2ECourse", escaped_profile));
 }

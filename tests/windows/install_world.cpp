@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 extern const char BANNER[] = "End-to-end course - setup\nThis installs the end-to-end test course.\n";
 extern const char *const PART_NAMES[3] = {"e2e-part-1.zip", "e2e-part-2.zip", "e2e-part-3.zip"};
@@ -157,3 +158,30 @@ void expect_course_started(const world &w)
         << "the launcher opens the course address from the install folder";
 }
 
+
+// Read back through the shell's own shortcut object, so what counts is what
+// Windows will open, not the bytes of the file.
+void expect_shortcut(const world &w)
+{
+    const std::string shortcut = w.profile + "\\Desktop\\E2E Course.lnk";
+    ASSERT_TRUE(file_exists(shortcut));
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
+    IShellLinkA *link = NULL;
+    IPersistFile *file = NULL;
+    char target[MAX_PATH] = "", folder[MAX_PATH] = "";
+    wchar_t wide_shortcut[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, shortcut.c_str(), -1, wide_shortcut, MAX_PATH);
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link)) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+        SUCCEEDED(file->Load(wide_shortcut, STGM_READ))) {
+        link->GetPath(target, MAX_PATH, NULL, 0);
+        link->GetWorkingDirectory(folder, MAX_PATH);
+    }
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    CoUninitialize();
+    EXPECT_EQ(std::string(target), w.install + "\\start-e2e.bat");
+    EXPECT_EQ(std::string(folder), w.install);
+}

@@ -41,6 +41,9 @@ std::string full_powershell_log(const std::string &install, const std::string &p
 std::string wait_for_file(const std::string &path, const char *needle);
 
 void expect_installed_files(const std::string &install);
+
+// The desktop shortcut exists and opens the launcher from the install folder.
+void expect_shortcut(const world &w);
 void expect_course_started(const world &w);
 
 #endif
