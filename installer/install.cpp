@@ -23,13 +23,16 @@ enum {
     EXTRACTION_COMMAND_CAPACITY = 2048,
 };
 
+/* Far beyond what unpacking any course takes, short of for ever. */
+static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
+
 /* Unpacks archive into destination; a failure names the download by label. */
 static int unpack(const char *archive, const char *destination, const char *label)
 {
     char command[EXTRACTION_COMMAND_CAPACITY];
     char powershell[MAX_PATH];
     format_extraction_command(command, sizeof command, archive, destination);
-    if (run_hidden(powershell_program(powershell), command) == 0)
+    if (run_hidden(powershell_program(powershell), command, UNPACK_TIME_LIMIT_MS) == 0)
         return 0;
     char message[ADDRESS_CAPACITY];
     snprintf(message, sizeof message, "Could not unpack %s.", label);

@@ -13,6 +13,9 @@
 
 enum { PATH_CAPACITY = 1200, SHORTCUT_COMMAND_CAPACITY = 2400 };
 
+/* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
+static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;
+
 /* The script starts the server from the install folder, whatever folder the
  * shortcut or the shell starts it in, then gives it two seconds to listen
  * before the browser asks for the page. Lines end in CR LF for cmd.exe. */
@@ -43,7 +46,7 @@ void finish_install(const char *install_folder)
         snprintf(shortcut_file, sizeof shortcut_file, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
         format_shortcut_command(command, sizeof command, shortcut_file, launcher_file, install_folder);
         /* A missing shortcut leaves the course installed and startable. */
-        run_hidden(powershell_program(powershell), command);
+        run_hidden(powershell_program(powershell), command, SHORTCUT_TIME_LIMIT_MS);
     }
 
     say("Install complete. Opening the course...");

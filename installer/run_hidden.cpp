@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-int run_hidden(const char *program, const char *command_line)
+int run_hidden(const char *program, const char *command_line, unsigned long limit_ms)
 {
     /* CreateProcessA may write into the command line it is given. */
     char *writable = _strdup(command_line);
@@ -23,9 +23,12 @@ int run_hidden(const char *program, const char *command_line)
         return 1;
 
     DWORD exit_code = 1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    if (!GetExitCodeProcess(process.hProcess, &exit_code))
+    if (WaitForSingleObject(process.hProcess, limit_ms) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    } else if (!GetExitCodeProcess(process.hProcess, &exit_code)) {
         exit_code = 1;
+    }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return exit_code == 0 ? 0 : 1;
