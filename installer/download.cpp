@@ -6,8 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "console.h"
 #include "manifest.h"
-#include "say.h"
 #include "sha256.h"
 #include "wininet_library.h"
 
@@ -72,7 +72,7 @@ static int transfer(const wininet_library *internet, HINTERNET request, const ch
     int outcome = TRANSFER_DONE;
 
     sha256_init(ctx);
-    printf("Downloading %s ... ", label);
+    print_text("Downloading %s ... ", label);
     fflush(stdout);
     while (internet->read_file(request, buffer, sizeof buffer, &got) && got > 0) {
         sha256_update(ctx, buffer, got);
@@ -82,11 +82,11 @@ static int transfer(const wininet_library *internet, HINTERNET request, const ch
             break;
         }
         if (total % PROGRESS_EVERY < TRANSFER_BUFFER_SIZE) {
-            printf("\rDownloading %s ... %lld KB", label, total / 1024);
+            print_text("\rDownloading %s ... %lld KB", label, total / 1024);
             fflush(stdout);
         }
     }
-    printf("\rDownloading %s ... %lld KB, done.          \n", label, total / 1024);
+    print_text("\rDownloading %s ... %lld KB, done.          \n", label, total / 1024);
     if (fclose(file) != 0)
         outcome = TRANSFER_WRITE_FAILED;
     return outcome;
@@ -99,10 +99,10 @@ static int verify(sha256_ctx *ctx, const char *path, const char *expected, const
     sha256_final(ctx, digest);
     sha256_digest_text(digest, actual);
     if (strcmp(actual, expected) == 0) {
-        printf("Checksum verified for %s.\n", label);
+        print_text("Checksum verified for %s.\n", label);
         return 0;
     }
-    printf("CHECK FAILED for %s.\nExpected checksum %s\nDownload gave    %s\n"
+    print_text("CHECK FAILED for %s.\nExpected checksum %s\nDownload gave    %s\n"
            "The file was deleted and nothing was installed.\n",
            label, expected, actual);
     DeleteFileA(path);

@@ -14,7 +14,7 @@
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
-#include "say.h"
+#include "console.h"
 
 enum {
     FOLDER_CAPACITY = 1200,

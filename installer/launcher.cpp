@@ -9,7 +9,7 @@
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
-#include "say.h"
+#include "console.h"
 
 enum { PATH_CAPACITY = 1200, SHORTCUT_COMMAND_CAPACITY = 2400 };
 

@@ -2,9 +2,9 @@
  * lists the pinned checksums, without touching the network or the disk. */
 #include "selftest.h"
 
-#include <stdio.h>
 #include <string.h>
 
+#include "console.h"
 #include "manifest.h"
 #include "sha256.h"
 
@@ -33,10 +33,10 @@ int run_selftest(void)
             mismatches++;
     }
 
-    printf("SHA-256 engine: %s\n", mismatches == 0 ? "OK" : "FAILED");
-    printf("Pinned Python checksum: %s\n", PYTHON_SHA256);
+    print_text("SHA-256 engine: %s\n", mismatches == 0 ? "OK" : "FAILED");
+    print_text("Pinned Python checksum: %s\n", PYTHON_SHA256);
     for (size_t i = 0; i < PARTS_COUNT; i++)
-        printf("Pinned payload part %s: %s\n", PARTS[i].name, PARTS[i].checksum);
-    printf("%s", mismatches == 0 ? "SELFTEST OK\n" : "SELFTEST FAILED\n");
+        print_text("Pinned payload part %s: %s\n", PARTS[i].name, PARTS[i].checksum);
+    print_text("%s", mismatches == 0 ? "SELFTEST OK\n" : "SELFTEST FAILED\n");
     return mismatches == 0 ? 0 : 1;
 }
