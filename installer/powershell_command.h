@@ -10,8 +10,9 @@
 #include <stddef.h>
 
 /* The full path of Windows PowerShell in the system folder, in path (of
- * MAX_PATH bytes), or NULL when it is not there and the search must find
- * it: never a powershell.exe that was left beside the installer. */
+ * MAX_PATH bytes), or NULL when it is not there. Nothing else will do: a
+ * search for it would look first beside the installer, in Downloads, and run
+ * whatever powershell.exe a web page left there. */
 const char *powershell_program(char *path);
 
 void format_extraction_command(char *out, size_t capacity, const char *archive, const char *destination);

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-int run_hidden(const char *program, const char *command_line, unsigned long limit_ms)
+int run_hidden(const char *program, const char *command_line, const char *working_folder, unsigned long limit_ms)
 {
     /* CreateProcessA may write into the command line it is given. */
     char *writable = _strdup(command_line);
@@ -16,7 +16,7 @@ int run_hidden(const char *program, const char *command_line, unsigned long limi
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     memset(&process, 0, sizeof process);
-    BOOL started = CreateProcessA(program, writable, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
+    BOOL started = CreateProcessA(program, writable, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, working_folder,
                                   &startup, &process);
     free(writable);
     if (!started)

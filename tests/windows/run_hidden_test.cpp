@@ -1,6 +1,6 @@
 // The hidden command runner in this process: what it reports for children
-// that cannot start, fail or succeed, and that it returns only once the
-// child has ended.
+// that cannot start, fail or succeed, where the child starts, and that it
+// returns only once the child has ended.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,16 +11,39 @@
 
 namespace {
 
-TEST(RunHidden, ReportsWhetherTheChildStartedAndSucceeded)
+std::string system_program(const char *name)
 {
-    EXPECT_EQ(run_hidden(NULL, "no-such-program-anywhere.exe --flag", INFINITE), 1);
-    EXPECT_EQ(run_hidden(NULL, "cmd /c exit 0", INFINITE), 0);
-    EXPECT_EQ(run_hidden(NULL, "cmd /c exit 3", INFINITE), 1);
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
-    EXPECT_EQ(run_hidden((std::string(system) + "\\cmd.exe").c_str(), "cmd /c exit 0", INFINITE), 0);
-    EXPECT_EQ(run_hidden("C:\\no\\such\\program.exe", "cmd /c exit 0", INFINITE), 1)
+    return std::string(system) + "\\" + name;
+}
+
+std::string current_folder()
+{
+    char folder[MAX_PATH];
+    GetCurrentDirectoryA(sizeof folder, folder);
+    return folder;
+}
+
+TEST(RunHidden, ReportsWhetherTheChildStartedAndSucceeded)
+{
+    const std::string cmd = system_program("cmd.exe"), here = current_folder();
+    EXPECT_EQ(run_hidden(cmd.c_str(), "cmd /c exit 0", here.c_str(), INFINITE), 0);
+    EXPECT_EQ(run_hidden(cmd.c_str(), "cmd /c exit 3", here.c_str(), INFINITE), 1);
+    EXPECT_EQ(run_hidden("C:\\no\\such\\program.exe", "cmd /c exit 0", here.c_str(), INFINITE), 1)
         << "a given program is never replaced by the search";
+    EXPECT_EQ(run_hidden(cmd.c_str(), "cmd /c exit 0", "C:\\no\\such\\folder", INFINITE), 1);
+}
+
+// The child runs in the folder it is given, not in ours.
+TEST(RunHidden, ChildStartsInTheWorkingFolder)
+{
+    const std::string folder = current_folder() + "\\run_hidden_folder";
+    CreateDirectoryA(folder.c_str(), NULL);
+    DeleteFileA((folder + "\\where.txt").c_str());
+    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(), "cmd /c cd >where.txt", folder.c_str(), INFINITE), 0);
+    EXPECT_EQ(read_file(folder + "\\where.txt"), folder + "\r\n");
+    remove_tree(folder);
 }
 
 // The child waits two seconds (the prefix's timeout.exe) before it writes its
@@ -29,7 +52,9 @@ TEST(RunHidden, ReturnsOnlyOnceTheChildHasEnded)
 {
     const char *marker = "run_hidden_marker.txt";
     DeleteFileA(marker);
-    EXPECT_EQ(run_hidden(NULL, "cmd /c \"timeout /t 2 /nobreak >nul & echo done>run_hidden_marker.txt\"", INFINITE),
+    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(),
+                         "cmd /c \"timeout /t 2 /nobreak >nul & echo done>run_hidden_marker.txt\"",
+                         current_folder().c_str(), INFINITE),
               0);
     EXPECT_EQ(read_file(marker), "done\r\n");
     DeleteFileA(marker);
@@ -41,7 +66,9 @@ TEST(RunHidden, EndsAChildPastItsTimeLimit)
 {
     const char *marker = "run_hidden_late_marker.txt";
     DeleteFileA(marker);
-    EXPECT_EQ(run_hidden(NULL, "cmd /c \"timeout /t 10 /nobreak >nul & echo late>run_hidden_late_marker.txt\"", 1000),
+    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(),
+                         "cmd /c \"timeout /t 10 /nobreak >nul & echo late>run_hidden_late_marker.txt\"",
+                         current_folder().c_str(), 1000),
               1);
     Sleep(12000);
     EXPECT_FALSE(file_exists(marker));
