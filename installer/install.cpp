@@ -9,12 +9,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "console.h"
 #include "download.h"
+#include "install_guards.h"
 #include "launcher.h"
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
-#include "console.h"
 
 enum {
     FOLDER_CAPACITY = 1200,
@@ -26,13 +27,15 @@ enum {
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
 
-/* Unpacks archive into destination; a failure names the download by label. */
-static int unpack(const char *archive, const char *destination, const char *label)
+/* Unpacks archive into destination, PowerShell starting in the install
+ * folder; a failure names the download by label. */
+static int unpack(const char *archive, const char *destination, const char *install_folder, const char *label)
 {
     char command[EXTRACTION_COMMAND_CAPACITY];
     char powershell[MAX_PATH];
     format_extraction_command(command, sizeof command, archive, destination);
-    if (run_hidden(powershell_program(powershell), command, UNPACK_TIME_LIMIT_MS) == 0)
+    const char *program = powershell_program(powershell);
+    if (program && run_hidden(program, command, install_folder, UNPACK_TIME_LIMIT_MS) == 0)
         return 0;
     char message[ADDRESS_CAPACITY];
     snprintf(message, sizeof message, "Could not unpack %s.", label);
@@ -40,15 +43,24 @@ static int unpack(const char *archive, const char *destination, const char *labe
     return 1;
 }
 
-int run_install(void)
+/* The install folder under LOCALAPPDATA, or under the current folder when it
+ * is unset, as a full path: the children run elsewhere, so a relative path
+ * would name another folder for them. */
+static void format_install_folder(char install_folder[FOLDER_CAPACITY])
 {
-    say(APP_TITLE);
-    say(APP_TAGLINE);
-
     const char *local_app_data = getenv("LOCALAPPDATA");
-    char install_folder[FOLDER_CAPACITY];
+    char formatted[FOLDER_CAPACITY];
+    snprintf(formatted, sizeof formatted, "%s\\%s", local_app_data ? local_app_data : ".", APP_DIR_NAME);
+    DWORD length = GetFullPathNameA(formatted, FOLDER_CAPACITY, install_folder, NULL);
+    if (length == 0 || length >= FOLDER_CAPACITY)
+        snprintf(install_folder, FOLDER_CAPACITY, "%s", formatted);
+}
+
+/* Everything from the folders to the start of the course, on a folder that
+ * this setup alone installs to. */
+static int install_into(const char *install_folder)
+{
     char download_folder[FOLDER_CAPACITY];
-    snprintf(install_folder, sizeof install_folder, "%s\\%s", local_app_data ? local_app_data : ".", APP_DIR_NAME);
     snprintf(download_folder, sizeof download_folder, "%s\\dl", install_folder);
     /* An existing folder is no obstacle; a folder that cannot be made shows up
      * as the download's own failure to write its file. */
@@ -62,7 +74,7 @@ int run_install(void)
     char runtime_folder[FOLDER_CAPACITY];
     snprintf(runtime_folder, sizeof runtime_folder, "%s\\python", install_folder);
     CreateDirectoryA(runtime_folder, NULL);
-    if (unpack(archive_file, runtime_folder, PYTHON_LABEL) != 0)
+    if (unpack(archive_file, runtime_folder, install_folder, PYTHON_LABEL) != 0)
         return 1;
 
     for (size_t i = 0; i < PARTS_COUNT; i++) {
@@ -71,10 +83,35 @@ int run_install(void)
         snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
         if (download_and_verify(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
             return 1;
-        if (unpack(archive_file, install_folder, PARTS[i].name) != 0)
+        if (unpack(archive_file, install_folder, install_folder, PARTS[i].name) != 0)
             return 1;
     }
 
     finish_install(install_folder);
     return 0;
+}
+
+int run_install(void)
+{
+    say(APP_TITLE);
+    say(APP_TAGLINE);
+
+    char install_folder[FOLDER_CAPACITY];
+    format_install_folder(install_folder);
+    /* A second setup would truncate the archives the first is unpacking. */
+    HANDLE claim;
+    if (claim_install_folder(install_folder, &claim) != 0) {
+        say("This setup is already running in another window.");
+        return 1;
+    }
+    /* Its python.exe cannot be replaced while it runs: under Expand-Archive
+     * -Force the runtime may be skipped without a word. Nothing is fetched. */
+    int status = 1;
+    if (course_is_open(install_folder))
+        say("The course is open. Close its window, then run this setup again.");
+    else
+        status = install_into(install_folder);
+    if (claim)
+        CloseHandle(claim);
+    return status;
 }

@@ -51,10 +51,33 @@ TEST(Hardening, NothingPlantedBesideTheInstallerIsLoadedOrRun)
     EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     EXPECT_FALSE(file_exists(w.root + "\\planted.log")) << read_file(w.root + "\\planted.log");
-    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.desktop));
     // The only python.exe start is the course's own, by the launcher.
     std::string python = wait_for_file(w.python_log, "server.py");
     EXPECT_EQ(python.find("powershell"), std::string::npos) << python;
+}
+
+// Without the system's PowerShell there is none to run: the powershell.exe
+// planted beside the setup is not it, and the unpacking fails. The tests'
+// PowerShell is moved aside for the run, which is why no two installation
+// tests run at once.
+TEST(Hardening, WithoutTheSystemPowerShellThePlantedOneIsNotRun)
+{
+    world w = make_world("no-powershell");
+    const std::string downloads = plant_downloads(w);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string powershell = std::string(system) + "\\WindowsPowerShell\\v1.0\\powershell.exe";
+    const std::string aside = powershell + ".aside";
+    ASSERT_TRUE(MoveFileA(powershell.c_str(), aside.c_str()));
+    program_run run;
+    const int started = run_captured("\"" + downloads + "\\e2e-setup.exe\"", &run, downloads.c_str());
+    ASSERT_TRUE(MoveFileA(aside.c_str(), powershell.c_str()));
+    ASSERT_EQ(started, 0);
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + "Could not unpack the test runtime.\n"));
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_FALSE(file_exists(w.python_log)) << "the planted powershell.exe ran: " << read_file(w.python_log);
+    EXPECT_FALSE(file_exists(w.powershell_log));
 }
 
 // With the UTF-8 code page the program declares, the narrow-text calls carry
@@ -68,7 +91,7 @@ TEST(Hardening, UserFolderOutsideTheSingleByteCodePages)
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
     expect_shortcut(w);
-    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.desktop));
     expect_course_started(w);
 }
 

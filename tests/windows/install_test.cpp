@@ -11,6 +11,7 @@
 
 #include "install_world.h"
 #include "sha256.h"
+#include "test_server.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ TEST(Install, CompleteInstallation)
     expect_installed_files(w.install);
     EXPECT_EQ(strlen(LAUNCHER), 127u);
     expect_shortcut(w);
-    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.profile));
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.desktop));
     expect_course_started(w);
 }
 
@@ -43,7 +44,7 @@ TEST(Install, SecondRunOverTheFirstDoesItAllAgain)
     EXPECT_EQ(second.output, first.output);
     EXPECT_EQ(second.exit_code, 0u);
     expect_installed_files(w.install);
-    const std::string once = full_powershell_log(w.install, w.profile);
+    const std::string once = full_powershell_log(w.install, w.desktop);
     EXPECT_EQ(read_file(w.powershell_log), once + once);
 }
 
@@ -85,7 +86,9 @@ TEST(Install, WithoutAProfileThereIsNoShortcutButTheCourseOpens)
     expect_course_started(w);
 }
 
-// Unset, the folder is formed from "." and lies in the current folder.
+// Unset, the folder is formed from "." and lies in the current folder; the
+// commands name it by its full path, as PowerShell starts in the install
+// folder itself.
 TEST(Install, WithoutLocalAppDataTheCurrentFolderHoldsIt)
 {
     world w = make_world("no-local");
@@ -93,7 +96,7 @@ TEST(Install, WithoutLocalAppDataTheCurrentFolderHoldsIt)
     program_run run = install("e2e-setup.exe", w.root.c_str());
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.root + "\\E2ECourse");
-    EXPECT_EQ(read_file(w.powershell_log).find(EXTRACT + std::string(".\\E2ECourse\\dl\\python.zip")), 0u);
+    EXPECT_EQ(read_file(w.powershell_log).find(EXTRACT + w.root + "\\E2ECourse\\dl\\python.zip"), 0u);
 }
 
 // Empty, the folder begins with a backslash: the root of the current drive.
@@ -105,7 +108,7 @@ TEST(Install, EmptyLocalAppDataMeansTheRootOfTheCurrentDrive)
     program_run run = install("e2e-setup.exe", "C:\\");
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files("C:\\E2ECourse");
-    EXPECT_EQ(read_file(w.powershell_log).find(EXTRACT + std::string("\\E2ECourse\\dl\\python.zip")), 0u);
+    EXPECT_EQ(read_file(w.powershell_log).find(EXTRACT + std::string("C:\\E2ECourse\\dl\\python.zip")), 0u);
     remove_tree("C:\\E2ECourse");
 }
 
@@ -127,7 +130,8 @@ TEST(Install, QuotesInTheUserFolderAreEscaped)
     expect_installed_files(w.install);
     expect_shortcut(w);
     const std::string escaped_profile = w.root + "\\" + escaped_user;
-    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(escaped_profile + "\\AppData\\E2ECourse", escaped_profile));
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(escaped_profile + "\\AppData\\E2ECourse",
+                                                               escaped_profile + "\\Desktop"));
 }
 
 TEST(Install, FailedUnpackingEndsTheInstallation)
@@ -141,22 +145,76 @@ TEST(Install, FailedUnpackingEndsTheInstallation)
     EXPECT_FALSE(file_exists(w.install + "\\start-e2e.bat"));
 }
 
-// PowerShell is started from the system folder, or else found by the search;
-// with neither, the unpacking fails. The tests' PowerShell is moved aside for
-// the run, which is why no two installation tests run at once.
-TEST(Install, MissingPowerShellEndsTheInstallation)
+// OneDrive's folder backup moved the Desktop, and the profile has no Desktop
+// folder left: the shortcut goes where the shell shows the Desktop.
+TEST(Install, ShortcutGoesOnTheMovedDesktop)
 {
-    world w = make_world("no-powershell");
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof system);
-    const std::string powershell = std::string(system) + "\\WindowsPowerShell\\v1.0\\powershell.exe";
-    const std::string aside = powershell + ".aside";
-    ASSERT_TRUE(MoveFileA(powershell.c_str(), aside.c_str()));
+    world w = make_world("onedrive");
+    ASSERT_TRUE(RemoveDirectoryA(w.desktop.c_str()));
+    w.desktop = w.profile + "\\OneDrive\\Desktop";
+    CreateDirectoryA((w.profile + "\\OneDrive").c_str(), NULL);
+    CreateDirectoryA(w.desktop.c_str(), NULL);
+    const char *folders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, folders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    char unmoved[MAX_PATH];
+    DWORD type, size = sizeof unmoved;
+    ASSERT_EQ(RegQueryValueExA(key, "Desktop", NULL, &type, (BYTE *)unmoved, &size), ERROR_SUCCESS);
+    RegSetValueExA(key, "Desktop", 0, REG_EXPAND_SZ, (const BYTE *)w.desktop.c_str(), (DWORD)w.desktop.size() + 1);
     program_run run = install("e2e-setup.exe");
-    ASSERT_TRUE(MoveFileA(aside.c_str(), powershell.c_str()));
-    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + "Could not unpack the test runtime.\n"));
+    RegSetValueExA(key, "Desktop", 0, type, (const BYTE *)unmoved, size);
+    RegCloseKey(key);
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_shortcut(w);
+    EXPECT_FALSE(file_exists(w.profile + "\\Desktop"));
+    EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.desktop));
+}
+
+// A learner who double-clicks twice: the second setup, here naming the same
+// folder in other letter case, finds the first still downloading, says so
+// and fetches nothing; the first goes on.
+TEST(Install, SecondSetupWhileTheFirstDownloadsTouchesNothing)
+{
+    world w = make_world("double-click");
+    HANDLE first = start_hidden("\"" + beside_test_program("e2e-slow-setup.exe") + "\"");
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(wait_for_file(server_request_log_file(), "/slow-drip").find("/slow-drip"), std::string::npos);
+    const std::string requests = server_request_log();
+    std::string shouted = w.local;
+    CharUpperA(&shouted[0]);
+    SetEnvironmentVariableA("LOCALAPPDATA", shouted.c_str());
+    program_run second = install("e2e-setup.exe");
+    EXPECT_EQ(second.output, text_mode(BANNER + std::string("This setup is already running in another window.\n")));
+    EXPECT_EQ(second.exit_code, 1u);
+    EXPECT_EQ(server_request_log(), requests);
+    EXPECT_EQ(WaitForSingleObject(first, 0), (DWORD)WAIT_TIMEOUT) << "the first setup goes on";
+    TerminateProcess(first, 1);
+    WaitForSingleObject(first, INFINITE);
+    CloseHandle(first);
+}
+
+// Run again while the course runs: its python.exe (here a program that waits
+// a minute) cannot be replaced, so nothing is fetched or made.
+TEST(Install, SetupWhileTheCourseIsOpenFetchesNothing)
+{
+    world w = make_world("course-open");
+    CreateDirectoryA(w.install.c_str(), NULL);
+    CreateDirectoryA((w.install + "\\python").c_str(), NULL);
+    const std::string python = w.install + "\\python\\python.exe";
+    ASSERT_TRUE(CopyFileA(beside_test_program("..\\standins\\timeout.exe").c_str(), python.c_str(), FALSE));
+    HANDLE course = start_hidden("\"" + python + "\" /t 60");
+    ASSERT_NE(course, nullptr);
+    const std::string requests = server_request_log();
+    program_run run = install("e2e-setup.exe");
+    EXPECT_EQ(run.output,
+              text_mode(BANNER + std::string("The course is open. Close its window, then run this setup again.\n")));
     EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_FALSE(file_exists(w.powershell_log));
+    EXPECT_EQ(server_request_log(), requests);
+    EXPECT_FALSE(file_exists(w.install + "\\dl"));
+    TerminateProcess(course, 1);
+    WaitForSingleObject(course, INFINITE);
+    CloseHandle(course);
 }
 
 // The pins the build computed from the archives it made, in table order.

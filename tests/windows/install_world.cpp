@@ -35,8 +35,9 @@ world make_world(const std::string &name, const std::string &user)
     w.profile = w.root + "\\" + user;
     w.local = w.profile + "\\AppData";
     w.install = w.local + "\\E2ECourse";
+    w.desktop = w.profile + "\\Desktop";
     CreateDirectoryA(w.profile.c_str(), NULL);
-    CreateDirectoryA((w.profile + "\\Desktop").c_str(), NULL);
+    CreateDirectoryA(w.desktop.c_str(), NULL);
     CreateDirectoryA(w.local.c_str(), NULL);
     w.powershell_log = w.root + "\\powershell.log";
     w.python_log = w.root + "\\python.log";
@@ -104,13 +105,13 @@ static std::string shortcut_command(const std::string &shortcut, const std::stri
 }
 
 // The command lines of a complete installation, paths as they must appear
-// inside the quotes (install and profile given already escaped).
-std::string full_powershell_log(const std::string &install, const std::string &profile)
+// inside the quotes (install and desktop given already escaped).
+std::string full_powershell_log(const std::string &install, const std::string &desktop)
 {
     std::string log = extraction(install + "\\dl\\python.zip", install + "\\python");
     for (const char *name : PART_NAMES)
         log += extraction(install + "\\dl\\" + name, install);
-    return log + shortcut_command(profile + "\\Desktop\\E2E Course.lnk", install + "\\start-e2e.bat", install);
+    return log + shortcut_command(desktop + "\\E2E Course.lnk", install + "\\start-e2e.bat", install);
 }
 
 // The launcher runs on after the installer has ended; its traces come later.
@@ -163,7 +164,7 @@ void expect_course_started(const world &w)
 // Windows will open, not the bytes of the file.
 void expect_shortcut(const world &w)
 {
-    const std::string shortcut = w.profile + "\\Desktop\\E2E Course.lnk";
+    const std::string shortcut = w.desktop + "\\E2E Course.lnk";
     ASSERT_TRUE(file_exists(shortcut));
     ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
     IShellLinkA *link = NULL;

@@ -16,6 +16,7 @@ extern const char COMPLETE[];
 
 struct world {
     std::string root, local, profile, install;
+    std::string desktop; // where the shortcut goes: the profile's Desktop unless a test moves it
     std::string powershell_log, python_log;
 };
 
@@ -35,14 +36,14 @@ long long served_size(const std::string &name);
 
 // The PowerShell command lines, paths given as they appear in the quotes.
 std::string extraction(const std::string &archive, const std::string &destination);
-std::string full_powershell_log(const std::string &install, const std::string &profile);
+std::string full_powershell_log(const std::string &install, const std::string &desktop);
 
 // Waits (up to 30 s) for a file to hold needle; returns its text.
 std::string wait_for_file(const std::string &path, const char *needle);
 
 void expect_installed_files(const std::string &install);
 
-// The desktop shortcut exists and opens the launcher from the install folder.
+// The shortcut on w.desktop exists and opens the launcher from the install folder.
 void expect_shortcut(const world &w);
 void expect_course_started(const world &w);
 

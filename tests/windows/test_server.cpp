@@ -35,7 +35,12 @@ std::string server_url(const char *listener, const std::string &path)
     return std::string(scheme) + "://localhost:" + server_value(std::string(listener) + "_PORT") + path;
 }
 
+std::string server_request_log_file()
+{
+    return state_folder() + "\\requests.log";
+}
+
 std::string server_request_log()
 {
-    return read_file(state_folder() + "/requests.log");
+    return read_file(server_request_log_file());
 }

@@ -13,7 +13,8 @@ std::string server_value(const std::string &key);
 // "WRONG_NAME" or "UNTRUSTED"; "PLAIN" gives http://.
 std::string server_url(const char *listener, const std::string &path);
 
-// The lines of the server's request log.
+// The lines of the server's request log, and the file that holds them.
 std::string server_request_log();
+std::string server_request_log_file();
 
 #endif

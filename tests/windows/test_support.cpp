@@ -66,6 +66,26 @@ int run_captured(const std::string &command_line, program_run *run, const char *
     return started ? 0 : 1;
 }
 
+void *start_hidden(const std::string &command_line, const char *working_folder)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             OPEN_EXISTING, 0, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION process = {};
+    std::string writable = command_line;
+    BOOL started = CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, working_folder,
+                                  &startup, &process);
+    CloseHandle(nul);
+    if (!started)
+        return NULL;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
 std::string text_mode(const std::string &text)
 {
     std::string converted;

@@ -1,0 +1,36 @@
+/* Where the learner's Desktop really is: the shell's answer, which follows
+ * the folder's redirection in the registry, against the place the Desktop
+ * has when nothing moved it. */
+#include "desktop_folder.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+/* The Desktop's path as the shell names it with flags, or NULL; the caller
+ * frees it with CoTaskMemFree. */
+static wchar_t *desktop_path(DWORD flags)
+{
+    wchar_t *path = NULL;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_Desktop, flags, NULL, &path))) {
+        CoTaskMemFree(path);
+        return NULL;
+    }
+    return path;
+}
+
+int moved_desktop_folder(char *folder, size_t capacity)
+{
+    /* The current path is checked to exist; the default one need not. */
+    wchar_t *current = desktop_path(0);
+    wchar_t *unmoved = desktop_path(KF_FLAG_DEFAULT_PATH | KF_FLAG_DONT_VERIFY);
+    /* A path the ANSI code page cannot spell would name another folder. The
+     * UTF-8 code page spells every path, and takes no such flag. */
+    BOOL lossy = FALSE;
+    int moved = current && unmoved && CompareStringOrdinal(current, -1, unmoved, -1, TRUE) != CSTR_EQUAL &&
+                WideCharToMultiByte(CP_ACP, 0, current, -1, folder, (int)capacity, NULL,
+                                    GetACP() == CP_UTF8 ? NULL : &lossy) > 0 &&
+                !lossy;
+    CoTaskMemFree(current);
+    CoTaskMemFree(unmoved);
+    return moved ? 0 : 1;
+}

@@ -1,0 +1,46 @@
+/* What must hold before an installation touches anything: no other setup at
+ * work on the same install folder, and no course running from it. */
+#include "install_guards.h"
+
+#include <stdio.h>
+
+#include "sha256.h"
+
+enum { FOLDER_CHARS = 1200, PATH_CAPACITY = 1200 };
+
+/* The claim is a named mutex, which the system drops with the last handle,
+ * so a setup that crashes leaves nothing that blocks the next one. Its name
+ * is the digest of the folder upper-cased, as Windows compares paths: a
+ * folder name may be longer than a mutex name and hold backslashes, which a
+ * name may not. */
+int claim_install_folder(const char *install_folder, HANDLE *claim)
+{
+    wchar_t folder[FOLDER_CHARS];
+    int length = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CHARS);
+    CharUpperBuffW(folder, (DWORD)length);
+    char digest[65];
+    sha256_hex(folder, (size_t)length * sizeof folder[0], digest);
+    char name[96];
+    snprintf(name, sizeof name, "Local\\CourseSetup.%s", digest);
+    *claim = CreateMutexA(NULL, FALSE, name);
+    if (*claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(*claim);
+        *claim = NULL;
+        return 1;
+    }
+    return 0;
+}
+
+/* A running program's image cannot be opened for writing: Windows answers a
+ * sharing violation, as Wine does. The file is opened and closed unchanged. */
+int course_is_open(const char *install_folder)
+{
+    char runtime[PATH_CAPACITY];
+    snprintf(runtime, sizeof runtime, "%s\\python\\python.exe", install_folder);
+    HANDLE file = CreateFileA(runtime, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(file);
+    return 0;
+}
