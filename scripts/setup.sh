@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   googletest libgtest-dev libbenchmark-dev libssl-dev openssl python3 util-linux
-  clang libclang-rt-14-dev osslsigncode"
+  clang libclang-rt-14-dev osslsigncode tmux"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
