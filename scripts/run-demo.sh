@@ -28,7 +28,7 @@ echo "== The program proves its SHA-256 engine"
 echo "== Installing the sample course from a local HTTPS server"
 rm -rf "$prefix"
 bash "$source/tests/harness/server_ctl.sh" start "$state" "$build/sample-course-files" 600 48444
-sh "$source/tests/harness/prepare_prefix.sh" "$prefix" "$build" "$source" "$state/ca.der" "$build/demo-browser.log"
+sh "$source/tools/try/prepare_prefix.sh" "$prefix" "$build" "$source" "$state/ca.der" "$build/demo-browser.log"
 # The progress lines rewrite one console line; here each gets its own.
 status=0
 QUILLBY_PYTHON_HOST=$(command -v python3) \
