@@ -128,6 +128,10 @@ def check(path, values, parts, where_of):
         raise DescriptionError(f"{where_of['launcher_name']}: launcher_name must end in .bat")
     if not values["shortcut_name"].lower().endswith(".lnk"):
         raise DescriptionError(f"{where_of['shortcut_name']}: shortcut_name must end in .lnk")
+    for name, _, where in parts:
+        # Windows PowerShell's Expand-Archive unpacks nothing else.
+        if not name.lower().endswith(".zip"):
+            raise DescriptionError(f"{where}: part {name}: a part's name must end in .zip")
     check_pin(values["runtime_sha256"], where_of["runtime_sha256"], "runtime_sha256")
     if "version" in values:
         numbers = values["version"].split(".")
@@ -177,16 +181,21 @@ def parse(path):
     return values, where_of, parts
 
 
+def pin_file(value, folder):
+    """The file a file: pin is computed from, or None for a digest."""
+    return os.path.join(folder, value[len(FILE_PIN):]) if value.startswith(FILE_PIN) else None
+
+
 def pin_files(values, where_of, parts, folder):
     """Every file a pin is computed from, as (path, place), runtime first."""
     pins = [(values["runtime_sha256"], where_of["runtime_sha256"])] + [(pin, where) for _, pin, where in parts]
-    return [(os.path.join(folder, pin[len(FILE_PIN):]), where) for pin, where in pins if pin.startswith(FILE_PIN)]
+    return [(pin_file(pin, folder), where) for pin, where in pins if pin.startswith(FILE_PIN)]
 
 
 def pin_of(value, folder, where):
-    if not value.startswith(FILE_PIN):
+    path = pin_file(value, folder)
+    if not path:
         return value
-    path = os.path.join(folder, value[len(FILE_PIN):])
     try:
         with open(path, "rb") as archive:
             return hashlib.file_digest(archive, "sha256").hexdigest()

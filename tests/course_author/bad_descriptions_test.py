@@ -63,6 +63,7 @@ FAULTS = [
     ("version not numbers", set_field("version", "version: 3.1-beta"), "version must be 1 to 4 numbers"),
     ("version too large", set_field("version", "version: 3.65536"), "version must be 1 to 4 numbers"),
     ("version too long", set_field("version", "version: 1.2.3.4.5"), "version must be 1 to 4 numbers"),
+    ("part not a zip", added(f"part: lecons.pack {PIN}"), "part lecons.pack: a part's name must end in .zip"),
     ("reserved folder name", set_field("install_folder", "install_folder: CON"),
      "install_folder: 'CON' is a device name Windows reserves"),
     ("reserved name before a dot", added(f"part: lpt3.zip {PIN}"),
