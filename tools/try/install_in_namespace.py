@@ -141,6 +141,10 @@ def main(argv):
     parser.add_argument("--serve", nargs=2, action="append", required=True, metavar=("ADDRESS", "FILE"))
     options = parser.parse_args(argv)
     hosts = {urllib.parse.urlsplit(address).hostname for address, _ in options.serve}
+    # What Wine and the tools it runs keep in temporary folders goes with the
+    # work folder too.
+    os.environ["TMPDIR"] = os.path.join(options.work, "tmp")
+    os.makedirs(os.environ["TMPDIR"])
     requests = []
     try:
         isolate(options.work, hosts)
@@ -154,6 +158,8 @@ def main(argv):
     except (TryFailed, throwaway_ca.OpensslError, subprocess.TimeoutExpired, OSError) as error:
         report_failure(str(error), options.work, requests)
         return 1
+    except KeyboardInterrupt:
+        return 1  # try_course.py, interrupted too, says so
     finally:
         stop_wine(options.work)
 

@@ -15,7 +15,7 @@ WINDOWS_BUILD_DIR is a Windows build tree holding the stand-ins for
 PowerShell and timeout.exe and trust_ca.exe (HELPER_TARGETS). Everything the
 try starts ends with the namespace, and the folder that held the prefix is
 removed, on success, on failure and on Ctrl-C. Exit status 0 when the course
-answered with HTTP 200, 1 otherwise.
+answered with HTTP 200, 130 when interrupted, 1 otherwise.
 """
 
 import argparse
@@ -38,6 +38,7 @@ HELPER_TARGETS = ["standin_powershell", "standin_timeout", "trust_ca"]
 # Once the namespace has ended nothing holds the folder; a few tries cover
 # the moment its processes take to go.
 REMOVAL_ATTEMPTS = 20
+INTERRUPTED = 130  # the status a shell gives a command ended by Ctrl-C
 
 
 def served_files(values, parts, files):
@@ -79,9 +80,12 @@ def try_program(program, values, parts, files, helpers):
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-            raise
+            status = INTERRUPTED
     finally:
         remove(work)
+    if status == INTERRUPTED:
+        print("The try was interrupted; it left nothing running.", flush=True)
+        return INTERRUPTED
     print(f"The try took {time.monotonic() - started:.1f} s", flush=True)
     return 0 if status == 0 else 1
 
