@@ -5,6 +5,7 @@ address's own port, and answers 404 to any other path. It runs inside the
 try's network namespace, where the addresses' host names mean 127.0.0.1."""
 
 import http.server
+import os
 import ssl
 import threading
 import urllib.parse
@@ -27,7 +28,9 @@ def make_handler(files_by_path, log):
             path = urllib.parse.urlsplit(self.path).path
             file = files_by_path.get((self.server.server_port, path))
             try:
-                if file is None:
+                if file is None or not os.path.isfile(file):
+                    # Not an address the program fetches, or a part pinned by
+                    # its digest whose file is not in the files folder.
                     self.answer(404, b"no such file\n", "text/plain")
                 else:
                     with open(file, "rb") as body:

@@ -56,7 +56,8 @@ def isolate(work, hosts):
     run(["ip", "link", "set", "lo", "up"], "bringing the loopback up")
     hosts_file = os.path.join(work, "hosts")
     with open(hosts_file, "w") as out:
-        out.write(f"127.0.0.1\tlocalhost {' '.join(sorted(hosts - {'localhost'}))}\n::1\tlocalhost\n")
+        # IPv4 only, where the file server listens.
+        out.write(f"127.0.0.1\tlocalhost {' '.join(sorted(hosts - {'localhost'}))}\n")
     run(["mount", "--bind", hosts_file, "/etc/hosts"], "mapping the host names to 127.0.0.1")
     wine_sockets = f"/tmp/.wine-{os.getuid()}"
     os.makedirs(wine_sockets, mode=0o700, exist_ok=True)
