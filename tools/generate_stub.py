@@ -43,6 +43,7 @@ import hashlib
 import os
 import re
 import sys
+import unicodedata
 
 FIELDS = {
     "title": "APP_TITLE",
@@ -64,9 +65,14 @@ DEFAULT_VERSION = "1.0.0"
 PIN = re.compile(r"[0-9a-f]{64}")
 VERSION = re.compile(r"\d{1,5}(\.\d{1,5}){0,3}")
 # Names end up in paths, addresses and between quotes in command lines; the
-# folder and the shortcut, which the learner sees, may hold blanks.
+# folder and the shortcut, which the learner sees, may hold blanks and the
+# letters of any script (the program runs in the UTF-8 code page), the
+# others are in addresses too and stay ASCII.
 FILE_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
-SHOWN_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9 ._-]*(?<! )")
+SHOWN_PUNCTUATION = " ._-"
+# Windows keeps these device names for itself, alone or before a dot.
+RESERVED_NAME = re.compile(r"(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\..*)?", re.IGNORECASE)
+CHARACTERS_WINDOWS_REFUSES = '<>:"/\\|?*'
 FILE_PIN = "file:"
 
 
@@ -77,6 +83,31 @@ class DescriptionError(Exception):
 def check_pin(value, where, field):
     if not value.startswith(FILE_PIN) and not PIN.fullmatch(value):
         raise DescriptionError(f"{where}: {field}: a pin is 64 lower-case hexadecimal characters, not {value!r}")
+
+
+def windows_name_fault(name):
+    """Why Windows would not hold NAME as a file or folder name, or None."""
+    if RESERVED_NAME.fullmatch(name):
+        return f"{name!r} is a device name Windows reserves"
+    for character in name:
+        if character in CHARACTERS_WINDOWS_REFUSES or unicodedata.category(character) == "Cc":
+            return f"{name!r} holds {character!r}, which Windows does not allow in a name"
+    if name.endswith((".", " ")):
+        return f"{name!r} ends in a dot or a blank, which Windows drops"
+    return None
+
+
+def is_shown_name(name):
+    return name[:1].isalnum() and all(
+        unicodedata.category(character)[0] in "LMN" or character in SHOWN_PUNCTUATION for character in name)
+
+
+def check_name(name, where, field, plain):
+    fault = windows_name_fault(name)
+    if fault:
+        raise DescriptionError(f"{where}: {field}: {fault}")
+    if not plain(name):
+        raise DescriptionError(f"{where}: {field} must be a plain file name")
 
 
 def check(path, values, parts, where_of):
@@ -90,13 +121,17 @@ def check(path, values, parts, where_of):
         raise DescriptionError(f"{where_of['payload_base_url']}: payload_base_url must not end in /")
     if not re.fullmatch(r"http://(127\.0\.0\.1|localhost):\d+/\S*", values["course_url"]):
         raise DescriptionError(f"{where_of['course_url']}: course_url must be a local http:// address with a port")
-    for key, form in (("install_folder", SHOWN_NAME), ("launcher_name", FILE_NAME), ("shortcut_name", SHOWN_NAME)):
-        if not form.fullmatch(values[key]):
-            raise DescriptionError(f"{where_of[key]}: {key} must be a plain file name")
+    for key, plain in (("install_folder", is_shown_name), ("launcher_name", FILE_NAME.fullmatch),
+                       ("shortcut_name", is_shown_name)):
+        check_name(values[key], where_of[key], key, plain)
     if not values["launcher_name"].lower().endswith(".bat"):
         raise DescriptionError(f"{where_of['launcher_name']}: launcher_name must end in .bat")
     if not values["shortcut_name"].lower().endswith(".lnk"):
         raise DescriptionError(f"{where_of['shortcut_name']}: shortcut_name must end in .lnk")
+    for name, _, where in parts:
+        # Windows PowerShell's Expand-Archive unpacks nothing else.
+        if not name.lower().endswith(".zip"):
+            raise DescriptionError(f"{where}: part {name}: a part's name must end in .zip")
     check_pin(values["runtime_sha256"], where_of["runtime_sha256"], "runtime_sha256")
     if "version" in values:
         numbers = values["version"].split(".")
@@ -130,8 +165,9 @@ def parse(path):
                 raise DescriptionError(f"{where}: expected 'key: value'")
             if key == "part":
                 fields = value.split()
-                if len(fields) != 2 or not FILE_NAME.fullmatch(fields[0]):
+                if len(fields) != 2:
                     raise DescriptionError(f"{where}: part takes a plain file name and a pin")
+                check_name(fields[0], where, f"part {fields[0]}", FILE_NAME.fullmatch)
                 check_pin(fields[1], where, f"part {fields[0]}")
                 parts.append((fields[0], fields[1], where))
             elif key in FIELDS or key in VERSION_FIELDS:
@@ -145,16 +181,21 @@ def parse(path):
     return values, where_of, parts
 
 
+def pin_file(value, folder):
+    """The file a file: pin is computed from, or None for a digest."""
+    return os.path.join(folder, value[len(FILE_PIN):]) if value.startswith(FILE_PIN) else None
+
+
 def pin_files(values, where_of, parts, folder):
     """Every file a pin is computed from, as (path, place), runtime first."""
     pins = [(values["runtime_sha256"], where_of["runtime_sha256"])] + [(pin, where) for _, pin, where in parts]
-    return [(os.path.join(folder, pin[len(FILE_PIN):]), where) for pin, where in pins if pin.startswith(FILE_PIN)]
+    return [(pin_file(pin, folder), where) for pin, where in pins if pin.startswith(FILE_PIN)]
 
 
 def pin_of(value, folder, where):
-    if not value.startswith(FILE_PIN):
+    path = pin_file(value, folder)
+    if not path:
         return value
-    path = os.path.join(folder, value[len(FILE_PIN):])
     try:
         with open(path, "rb") as archive:
             return hashlib.file_digest(archive, "sha256").hexdigest()

@@ -2,9 +2,11 @@
 field and, where there is one, the line; and then it writes nothing: no
 program, no build tree, no archive packed."""
 import os
+import subprocess
+import sys
 import unittest
 
-from course_author import WORK, build_course, description_text, fresh_folder, sha256_of, write_files
+from course_author import SOURCE, WORK, build_course, description_text, fresh_folder, sha256_of, write_files
 
 PIN = sha256_of(__file__)
 FIELDS = {
@@ -61,6 +63,15 @@ FAULTS = [
     ("version not numbers", set_field("version", "version: 3.1-beta"), "version must be 1 to 4 numbers"),
     ("version too large", set_field("version", "version: 3.65536"), "version must be 1 to 4 numbers"),
     ("version too long", set_field("version", "version: 1.2.3.4.5"), "version must be 1 to 4 numbers"),
+    ("part not a zip", added(f"part: lecons.pack {PIN}"), "part lecons.pack: a part's name must end in .zip"),
+    ("reserved folder name", set_field("install_folder", "install_folder: CON"),
+     "install_folder: 'CON' is a device name Windows reserves"),
+    ("reserved name before a dot", added(f"part: lpt3.zip {PIN}"),
+     "part lpt3.zip: 'lpt3.zip' is a device name Windows reserves"),
+    ("character Windows refuses", set_field("shortcut_name", "shortcut_name: Refusal?.lnk"),
+     "shortcut_name: 'Refusal?.lnk' holds '?', which Windows does not allow"),
+    ("trailing dot", set_field("install_folder", "install_folder: RefusalCourse."),
+     "install_folder: 'RefusalCourse.' ends in a dot or a blank"),
 ]
 
 
@@ -95,6 +106,21 @@ class BadDescriptions(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn(f"Pinned payload part refusal-1.zip: {sha256_of(os.path.join(self.files, 'refusal-1.zip'))}",
                       run.stdout)
+
+    def test_names_in_any_script_reach_the_constants_as_utf8(self):
+        names = {"install_folder": "Cours de fran\u00e7ais", "shortcut_name": "\u8bfe\u7a0b \u7b14\u8bb0.lnk"}
+        lines = [next((f"{key}: {names[key]}" for key in names if text.startswith(f"{key}:")), text)
+                 for text in self.lines]
+        run = self.run_with(lines, "--check")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        unit = os.path.join(self.work, "constants.cpp")
+        generated = subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "generate_stub.py"),
+                                    self.description, unit, "--files", self.files], capture_output=True, text=True)
+        self.assertEqual(generated.returncode, 0, generated.stdout)
+        with open(unit, encoding="ascii") as constants:
+            text = constants.read()
+        self.assertIn(r'APP_DIR_NAME[] = "Cours de fran\303\247ais";', text)
+        self.assertIn(r'SHORTCUT_NAME[] = "\350\257\276\347\250\213 \347\254\224\350\256\260.lnk";', text)
 
     def test_each_fault_is_refused_naming_field_and_line(self):
         for kind, fault, message in FAULTS:

@@ -22,7 +22,7 @@ up)
   mkdir -p "$build/served-files"
   rm -f "$state/requests.log"
   bash "$source/tests/harness/server_ctl.sh" start "$state" "$build/served-files" 1800 48443
-  sh "$source/tests/harness/prepare_prefix.sh" "$build/wineprefix" "$build" "$source" "$state/ca.der" "$build/browser.log"
+  sh "$source/tools/try/prepare_prefix.sh" "$build/wineprefix" "$build" "$source" "$state/ca.der" "$build/browser.log"
   unmount_small_fs
   mkdir -p "$small"
   mount -t tmpfs -o size=64k quillby-small-fs "$small"

@@ -24,15 +24,17 @@ import argparse
 import hashlib
 import http.server
 import os
-import secrets
 import socket
 import socketserver
 import ssl
-import subprocess
 import sys
 import threading
 import time
 import urllib.parse
+
+# The throwaway CA is made the way build-course --try makes its own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "try"))
+import throwaway_ca  # noqa: E402
 
 CA_SUBJECT = "/CN=Quillby test CA"
 MIB = 1 << 20
@@ -64,57 +66,14 @@ BIG_BLOCK = body("BIG", MIB)
 SLOW_DRIP = body("SLOW_DRIP", 1000)
 
 
-def openssl(*args):
-    result = subprocess.run(["openssl", *args], capture_output=True, text=True)
-    if result.returncode:
-        sys.exit(f"openssl {' '.join(args)} failed:\n{result.stderr}")
-
-
-def make_cert(state, name, subject, dns, ca):
-    """Writes NAME.key and NAME.pem; signed by the CA, or self-signed if ca is False."""
-    key = os.path.join(state, name + ".key")
-    pem = os.path.join(state, name + ".pem")
-    ext = os.path.join(state, name + ".ext")
-    with open(ext, "w") as f:
-        f.write(f"basicConstraints=critical,CA:FALSE\n"
-                f"keyUsage=critical,digitalSignature,keyEncipherment\n"
-                f"extendedKeyUsage=serverAuth\n"
-                f"subjectAltName=DNS:{dns}\n"
-                f"subjectKeyIdentifier=hash\n"
-                f"authorityKeyIdentifier=keyid\n")
-    csr = os.path.join(state, name + ".csr")
-    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", subject,
-            "-keyout", key, "-out", csr)
-    if ca:
-        signer = ["-CA", os.path.join(state, "ca.pem"),
-                  "-CAkey", os.path.join(state, "ca.key")]
-    else:
-        signer = ["-signkey", key]
-    openssl("x509", "-req", "-in", csr, *signer, "-days", "30", "-sha256",
-            "-set_serial", str(secrets.randbits(63)), "-extfile", ext,
-            "-out", pem)
-    os.remove(csr)
-    os.remove(ext)
-    return pem, key
-
-
 def make_certificates(state):
-    ca_key = os.path.join(state, "ca.key")
-    ca_pem = os.path.join(state, "ca.pem")
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
-            "-sha256", "-subj", CA_SUBJECT, "-keyout", ca_key, "-out", ca_pem,
-            "-set_serial", str(secrets.randbits(63)),
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    openssl("x509", "-in", ca_pem, "-outform", "DER",
-            "-out", os.path.join(state, "ca.der"))
+    throwaway_ca.make_ca(state, CA_SUBJECT)
+    make = throwaway_ca.make_certificate
     return {
-        "trusted": make_cert(state, "trusted", "/CN=localhost", "localhost", True),
-        "wrong_name": make_cert(state, "wrong_name", "/CN=wrong.example",
-                                "wrong.example", True),
+        "trusted": make(state, "trusted", "/CN=localhost", ["localhost"]),
+        "wrong_name": make(state, "wrong_name", "/CN=wrong.example", ["wrong.example"]),
         # Its own subject, so a chain builder can never mistake it for the CA.
-        "untrusted": make_cert(state, "untrusted", "/CN=Quillby untrusted localhost",
-                               "localhost", False),
+        "untrusted": make(state, "untrusted", "/CN=Quillby untrusted localhost", ["localhost"], signed_by_ca=False),
     }
 
 

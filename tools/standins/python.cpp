@@ -1,5 +1,6 @@
-/* Test stand-in for the python.exe of the embeddable Windows Python, packed
-   into the runtime zip that tests serve instead of the real one. It records
+/* Stand-in for the python.exe of the embeddable Windows Python, packed into
+   the runtime zip that the tests and the sample course serve instead of the
+   real one, which cannot be fetched here. It records
    where and how it was started; when QUILLBY_PYTHON_HOST names a host (Linux)
    program, such as /usr/bin/python3, it runs that program with the same
    arguments in the same folder, so a demo really serves the course page. */

@@ -1,7 +1,8 @@
-/* Test stand-in for Windows PowerShell, which Wine does not have. It accepts
-   only the two commands Quillby setup runs -- Expand-Archive of a zip and a
-   WScript.Shell shortcut -- and really carries them out, so tests see the
-   files and exit codes the real PowerShell would give. Each command line is
+/* Stand-in for Windows PowerShell, which Wine does not have, put in a Wine
+   prefix by the tests and by tools/build-course --try. It accepts only the
+   two commands Quillby setup runs -- Expand-Archive of a zip and a
+   WScript.Shell shortcut -- and really carries them out, so an installation
+   under Wine gets the files and exit codes the real PowerShell would give. Each command line is
    logged first so tests can check exactly what was asked. */
 #include <windows.h>
 #include <shlobj.h>

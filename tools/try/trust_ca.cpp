@@ -1,5 +1,6 @@
-// Test helper: makes the current Wine prefix trust the test server's throwaway
-// CA by adding its DER certificate to the local machine's ROOT store.
+// Makes the current Wine prefix trust a local HTTPS server's throwaway CA (the
+// tests', or that of tools/build-course --try) by adding its DER certificate
+// to the local machine's ROOT store.
 // Only the prefix's registry changes; the host's trust store is never touched.
 //
 // Build: x86_64-w64-mingw32-g++ -O2 -static -s trust_ca.cpp -o trust_ca.exe -lcrypt32

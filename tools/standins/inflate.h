@@ -1,4 +1,4 @@
-/* Raw DEFLATE decompression (RFC 1951) for the zip-unpacking test stand-in. */
+/* Raw DEFLATE decompression (RFC 1951) for the PowerShell stand-in's Expand-Archive. */
 #ifndef QUILLBY_STANDINS_INFLATE_H
 #define QUILLBY_STANDINS_INFLATE_H
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Builds the zips that tests serve in place of the Python runtime and course
-downloads: make_zip.py OUT.zip DIR [--stored]
+"""Builds a course's archives, and the zips the builds and tests serve in
+place of the Python runtime: make_zip.py OUT.zip DIR [--stored]
 
 Every file under DIR goes in under its path relative to DIR, in sorted order,
 dated 1980-01-01 with fixed permissions, deflated unless --stored is given, so

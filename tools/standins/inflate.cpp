@@ -1,5 +1,5 @@
-/* Raw DEFLATE decompression (RFC 1951) for the zip-unpacking test stand-in.
-   Huffman codes are decoded one bit at a time: test archives are small, and
+/* Raw DEFLATE decompression (RFC 1951) for the PowerShell stand-in.
+   Huffman codes are decoded one bit at a time: the archives unpacked under Wine here are small, and
    this keeps the decoder short enough to check against the RFC by eye. */
 #include "inflate.h"
 

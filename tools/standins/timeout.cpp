@@ -1,4 +1,4 @@
-/* Test stand-in for Windows' timeout.exe, which Wine 8 does not ship:
+/* Stand-in for Windows' timeout.exe, which Wine 8 does not ship:
    "timeout /t N [/nobreak]" waits N seconds. It never reads the keyboard, so
    /nobreak is accepted and changes nothing. */
 #include <windows.h>

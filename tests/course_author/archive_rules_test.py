@@ -1,0 +1,134 @@
+"""The one command refuses a course whose archives, packed or given, would
+fail on a learner's machine, naming the archive and the entry; and then the
+files folder stays as it was, with no build tree and no program."""
+import io
+import os
+import unittest
+import zipfile
+
+from course_author import WORK, build_course, description_text, fresh_folder, write_files
+
+INSTALL_FOLDER = "ArchiveRules"
+FIELDS = {
+    "title": "Archive rules - setup",
+    "tagline": "This installs nothing.",
+    "install_folder": INSTALL_FOLDER,
+    "user_agent": "ArchiveRulesSetup/1",
+    "runtime_url": "https://rules.example/python.zip",
+    "runtime_sha256": "file:runtime.zip",
+    "runtime_label": "the runtime",
+    "payload_base_url": "https://rules.example/files",
+    "launcher_name": "start-rules.bat",
+    "shortcut_name": "Rules.lnk",
+    "course_url": "http://127.0.0.1:8793/",
+}
+# server.py comes with the second part only: the payload puts it in place
+# together. The second name's letter case is Windows' own affair.
+PARTS = ["runtime.zip", "app.zip", "extra.ZIP"]
+# Windows' path limit of 260 counts the terminator; the install folder is
+# counted as on a machine whose user name has 20 characters.
+INSTALLED = "C:\\Users\\" + "u" * 20 + "\\AppData\\Local\\" + INSTALL_FOLDER + "\\"
+LONGEST = "deep/" + "d" * 120 + "/" + "f" * (259 - len(INSTALLED) - len("deep/") - 120 - 1 - len(".html")) + ".html"
+COURSE = {
+    "runtime.zip": {"python.exe": "MZ\n"},
+    "app.zip": {"pages/index.html": "<title>Rules</title>\n", LONGEST: "<p>deep</p>\n"},
+    "extra.ZIP": {"server.py": "print('rules')\n"},
+}
+
+
+def zip_of(*names):
+    """A zip archive's bytes, with an entry of each name, written as given."""
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w") as archive:
+        for name in names:
+            archive.writestr(name, "x\n")
+    return data.getvalue()
+
+
+def moved(archive, old, new):
+    """A fault: in ARCHIVE's folder, the file OLD becomes NEW."""
+    def change(course):
+        files = dict(course[archive])
+        files[new] = files.pop(old)
+        return dict(course, **{archive: files})
+    return change
+
+
+def added(archive, name):
+    return lambda course: dict(course, **{archive: dict(course[archive], **{name: "x\n"})})
+
+
+# Each rule, a course that breaks it (a change to the folders packed, or an
+# archive given in the files folder) and what the message must say.
+FAULTS = [
+    ("not a zip", None, {"app.zip": b"PK but not a zip\n"}, ["app.zip: not a readable zip archive"]),
+    ("entry above its folder", None, {"app.zip": zip_of("pages/index.html", "../escape.html")},
+     ["app.zip: ../escape.html: the entry would land outside its folder"]),
+    ("entry on a drive", None, {"app.zip": zip_of("C:escape.html")},
+     ["app.zip: C:escape.html: the entry would land outside its folder"]),
+    ("names differing in case", added("app.zip", "pages/Index.html"), {},
+     ["app.zip: ", "pages/Index.html", "pages/index.html", "differ only in letter case"]),
+    ("segment Windows will not hold", added("app.zip", "lessons/aux.html/notes.txt"), {},
+     ["app.zip: lessons/aux.html/notes.txt: 'aux.html' is a device name Windows reserves"]),
+    ("path one character too long", moved("app.zip", LONGEST, LONGEST.replace(".html", "s.html")), {},
+     [f"app.zip: {LONGEST.replace('.html', 's.html')}: ", "would be 260 characters, 1 over"]),
+    ("runtime folder packed", moved("runtime.zip", "python.exe", "python-3.12/python.exe"), {},
+     ["runtime.zip: no python.exe at the top of the runtime folder; python-3.12/python.exe is further down"]),
+    ("course folder packed", moved("extra.ZIP", "server.py", "extra/server.py"), {},
+     ["part: no server.py at the top of the install folder", "extra/server.py in "]),
+]
+
+
+class ArchiveRules(unittest.TestCase):
+    def setUp(self):
+        self.work = fresh_folder(os.path.join(WORK, "archive-rules"))
+        self.description = os.path.join(self.work, "rules.course")
+        with open(self.description, "w", encoding="utf-8") as out:
+            out.write(description_text(FIELDS, [(name, f"file:{name}") for name in PARTS[1:]]))
+        self.output = os.path.join(self.work, "out", "rules-setup.exe")
+        self.tree = os.path.join(self.work, "tree")
+
+    def run_with(self, course, given, *extra):
+        """The one command on COURSE's folders, packing each archive that is
+        not GIVEN in the files folder; the files folder's contents before."""
+        files = fresh_folder(os.path.join(self.work, "files"))
+        packs = []
+        for name, contents in course.items():
+            folder = os.path.join(self.work, "course", name)
+            write_files(fresh_folder(folder), contents)
+            if name in given:
+                with open(os.path.join(files, name), "wb") as out:
+                    out.write(given[name])
+            else:
+                packs += ["--pack", f"{name}={folder}"]
+        before = self.contents(files)
+        return build_course(self.description, self.output, "--files", files, "--build-dir", self.tree, *packs,
+                            *extra), before
+
+    def contents(self, files):
+        found = {}
+        for name in os.listdir(files):
+            with open(os.path.join(files, name), "rb") as data:
+                found[name] = data.read()
+        return found
+
+    def test_a_course_that_keeps_every_rule_passes(self):
+        run, _ = self.run_with(COURSE, {}, "--check")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(sorted(self.contents(os.path.join(self.work, "files"))), sorted(PARTS))
+
+    def test_each_rule_broken_is_refused_naming_archive_and_entry(self):
+        for kind, change, given, fragments in FAULTS:
+            with self.subTest(kind):
+                run, before = self.run_with(change(COURSE) if change else COURSE, given)
+                self.assertNotEqual(run.returncode, 0, run.stdout)
+                self.assertTrue(run.stderr.startswith("build-course: "), run.stderr)
+                for fragment in fragments:
+                    self.assertIn(fragment, run.stderr)
+                self.assertEqual(self.contents(os.path.join(self.work, "files")), before)
+                self.assertFalse(os.path.exists(os.path.dirname(self.output)))
+                self.assertFalse(os.path.exists(self.tree))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,88 @@
+"""build-course --try on a French course (its install folder and shortcut
+named in French): the program just built installs under Wine and its course
+answers; the same course with a server.py that dies at start fails with
+status 1 and shows what the server said. Neither run leaves a process or a
+prefix behind."""
+import os
+import shutil
+import unittest
+
+from course_author import BUILD, WORK, build_course, description_text, fresh_folder, write_files
+
+TRY = os.path.join(WORK, "try")
+FIELDS = {
+    "title": "Cours de français - installation",
+    "tagline": "Ceci installe le cours sur cet ordinateur et l'ouvre.",
+    "install_folder": "Cours de français",
+    "user_agent": "CoursSetup/1",
+    # Two host names, and the default port: each must mean the try's server.
+    "runtime_url": "https://python.cours.example/ftp/python-runtime.zip",
+    "runtime_sha256": "file:python-runtime.zip",
+    "runtime_label": "the Python runtime",
+    "payload_base_url": "https://fichiers.cours.example/files",
+    "launcher_name": "start-cours.bat",
+    "shortcut_name": "Cours de français.lnk",
+    "course_url": "http://127.0.0.1:8793/",
+}
+ANSWERING_SERVER = """import functools, http.server, os
+pages = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages")
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=pages)
+http.server.ThreadingHTTPServer(("127.0.0.1", 8793), handler).serve_forever()
+"""
+DYING_SERVER = "import sys\nsys.exit('server.py: the lessons folder is missing')\n"
+PAGE = "<html><head><title>Leçon 1 : les accents</title></head><body>Bonjour</body></html>\n"
+
+
+def processes_of(folder):
+    """Every process started in FOLDER or running Wine in a prefix there."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            cwd = os.readlink(f"/proc/{pid}/cwd")
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                prefix = [v for v in environ.read().split(b"\0") if v.startswith(b"WINEPREFIX=")]
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                command = cmdline.read().replace(b"\0", b" ").decode(errors="replace")
+        except OSError:
+            continue  # gone already, or not ours to read
+        if cwd.startswith(folder) or any(folder.encode() in value for value in prefix):
+            found.append(f"{pid} {command}")
+    return found
+
+
+class TryFrenchCourse(unittest.TestCase):
+    def try_course(self, server):
+        """Builds and tries the course with this server.py; the run, and the
+        try's temporary folder, which must be left empty."""
+        course = fresh_folder(os.path.join(TRY, "course"))
+        upload = fresh_folder(os.path.join(TRY, "upload"))
+        temporary = fresh_folder(os.path.join(TRY, "tmp"))
+        write_files(course, {"server.py": server, "pages/index.html": PAGE})
+        shutil.copyfile(os.path.join(BUILD, "sample-course-files", "python-runtime.zip"),
+                        os.path.join(upload, "python-runtime.zip"))
+        description = os.path.join(TRY, "cours.course")
+        with open(description, "w", encoding="utf-8") as out:
+            out.write(description_text(FIELDS, [("cours.zip", "file:cours.zip")]))
+        run = build_course(description, os.path.join(upload, "cours-setup.exe"), "--files", upload,
+                           "--pack", f"cours.zip={course}", "--build-dir", os.path.join(TRY, "tree"), "--try",
+                           environment={"TMPDIR": temporary})
+        self.assertEqual(processes_of(temporary), [], "processes of the try are left running")
+        self.assertEqual(os.listdir(temporary), [], "the try left its prefix behind")
+        return run
+
+    def test_course_that_answers_passes(self):
+        run = self.try_course(ANSWERING_SERVER)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn("Checksum verified for cours.zip.\nInstall complete. Opening the course...\n", run.stdout)
+        self.assertIn("http://127.0.0.1:8793/ answers: Leçon 1 : les accents\n", run.stdout)
+
+    def test_server_dying_at_start_fails(self):
+        run = self.try_course(DYING_SERVER)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn("Install complete. Opening the course...\n", run.stdout)
+        self.assertIn("The course did not answer at http://127.0.0.1:8793/", run.stdout)
+        self.assertIn("The course server said:\nserver.py: the lessons folder is missing\n", run.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,125 @@
+"""The rules a course's archives must meet to install on a learner's machine,
+checked by tools/build-course before anything is written: each archive at
+hand (pinned as file:) a zip that Windows PowerShell's Expand-Archive unpacks
+whole into its folder, the runtime with python.exe at its top and the payload
+with server.py at the install folder's top. An archive pinned by its digest
+is not at hand, and with one such part the payload's server.py is taken on
+trust. A fault raises generate_stub.DescriptionError naming the archive and
+the entry."""
+
+import os
+import re
+import zipfile
+import zlib
+
+import generate_stub
+
+# Windows counts a path in UTF-16 units, its terminator included; the install
+# folder on a real machine is taken as that of a 20-character user name (the
+# letters stand for any).
+PATH_LIMIT = 260
+INSTALL_FOLDER_ON_A_REAL_MACHINE = "C:\\Users\\" + "u" * 20 + "\\AppData\\Local\\"
+RUNTIME_FOLDER = "python"
+DRIVE = re.compile(r"[A-Za-z]:")
+# What Windows PowerShell's Expand-Archive can unpack.
+UNPACKED_METHODS = {zipfile.ZIP_STORED: "stored", zipfile.ZIP_DEFLATED: "deflated"}
+
+
+def segments(entry):
+    """The folders and file name of an entry, either slash separating them."""
+    return [segment for segment in re.split(r"[/\\]", entry) if segment]
+
+
+def windows_case(path):
+    # Windows compares names by upper-casing each character on its own.
+    return "".join(character.upper() if len(character.upper()) == 1 else character for character in path)
+
+
+def utf16_length(text):
+    return len(text.encode("utf-16-le")) // 2
+
+
+def entries_of(archive, shown_as):
+    """The entry names of a zip that Expand-Archive can read through."""
+    try:
+        with zipfile.ZipFile(archive) as opened:
+            infos = opened.infolist()
+            for info in infos:
+                if info.flag_bits & 0x1:
+                    raise generate_stub.DescriptionError(f"{shown_as}: {info.filename}: the entry is encrypted")
+                if info.compress_type not in UNPACKED_METHODS:
+                    raise generate_stub.DescriptionError(
+                        f"{shown_as}: {info.filename}: compression method {info.compress_type}; Windows PowerShell "
+                        f"unpacks only {' and '.join(UNPACKED_METHODS.values())} entries")
+            damaged = opened.testzip()
+    except (zipfile.BadZipFile, zlib.error, EOFError) as error:
+        raise generate_stub.DescriptionError(f"{shown_as}: not a readable zip archive: {error}")
+    if damaged:
+        raise generate_stub.DescriptionError(f"{shown_as}: not a readable zip archive: {damaged} is damaged")
+    return [info.filename for info in infos]
+
+
+def check_entries(entries, shown_as, folder):
+    """Every entry lands inside FOLDER (as on a real machine), under a name
+    Windows holds, within the path limit, and none in place of another."""
+    seen = {}
+    for entry in entries:
+        parts = segments(entry)
+        if entry.startswith(("/", "\\")) or DRIVE.match(entry) or ".." in parts:
+            raise generate_stub.DescriptionError(f"{shown_as}: {entry}: the entry would land outside its folder")
+        for segment in parts:
+            fault = generate_stub.windows_name_fault(segment)
+            if fault:
+                raise generate_stub.DescriptionError(f"{shown_as}: {entry}: {fault}")
+        length = utf16_length(folder + "\\" + "\\".join(parts))
+        if length >= PATH_LIMIT:
+            raise generate_stub.DescriptionError(
+                f"{shown_as}: {entry}: installed under C:\\Users\\ and a 20-character user name, its path would "
+                f"be {length} characters, {length - PATH_LIMIT + 1} over Windows PowerShell's limit of "
+                f"{PATH_LIMIT - 1} ({PATH_LIMIT} with the terminator)")
+        key = windows_case("/".join(parts))
+        if key in seen:
+            raise generate_stub.DescriptionError(
+                f"{shown_as}: {seen[key]} and {entry} differ only in letter case; Windows keeps one of them")
+        seen[key] = entry
+
+
+def at_top(entries, name):
+    """Whether an entry puts NAME at the top of the folder; else where it is
+    found deeper, or None."""
+    deeper = None
+    for entry in entries:
+        parts = segments(entry)
+        if parts and windows_case(parts[-1]) == windows_case(name):
+            if len(parts) == 1:
+                return True, None
+            deeper = deeper or entry
+    return False, deeper
+
+
+def missing(name, folder_role, shown_as, deeper):
+    where = f"; {deeper} is further down: pack that folder's contents, not the folder" if deeper else ""
+    return generate_stub.DescriptionError(f"{shown_as}: no {name} at the top of {folder_role}{where}")
+
+
+def check_course(values, where_of, parts, files, staged):
+    """Refuses the course's archives at hand that would fail on a learner's
+    machine. STAGED maps an archive's place in the files folder to where it
+    is packed until the checks pass."""
+    install_folder = INSTALL_FOLDER_ON_A_REAL_MACHINE + values["install_folder"]
+    runtime = generate_stub.pin_file(values["runtime_sha256"], files)
+    if runtime:
+        entries = entries_of(staged.get(os.path.normpath(runtime), runtime), runtime)
+        check_entries(entries, runtime, install_folder + "\\" + RUNTIME_FOLDER)
+        found, deeper = at_top(entries, "python.exe")
+        if not found:
+            raise missing("python.exe", "the runtime folder", runtime, deeper)
+    server_at_top, deeper = False, None
+    archives = [generate_stub.pin_file(pin, files) for _, pin, _ in parts]
+    for archive in filter(None, archives):
+        entries = entries_of(staged.get(os.path.normpath(archive), archive), archive)
+        check_entries(entries, archive, install_folder)
+        found, deeper_here = at_top(entries, "server.py")
+        server_at_top, deeper = server_at_top or found, deeper or (deeper_here and f"{deeper_here} in {archive}")
+    if all(archives) and not server_at_top:
+        raise missing("server.py", "the install folder from any payload archive", f"{parts[0][2]}: part", deeper)
