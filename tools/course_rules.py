@@ -102,7 +102,7 @@ def missing(name, folder_role, shown_as, deeper):
     return generate_stub.DescriptionError(f"{shown_as}: no {name} at the top of {folder_role}{where}")
 
 
-def check_course(values, where_of, parts, files, staged):
+def check_course(values, parts, files, staged):
     """Refuses the course's archives at hand that would fail on a learner's
     machine. STAGED maps an archive's place in the files folder to where it
     is packed until the checks pass."""

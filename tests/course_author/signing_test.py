@@ -1,11 +1,15 @@
 """The one command signs the second course's program with Authenticode when
 given a certificate and key: a throwaway CA and publisher made here with
 openssl, the signature checked by osslsigncode with that CA as the only trust
-anchor. A wrong password writes no program; a fixed SOURCE_DATE_EPOCH gives
-the same signed bytes twice."""
+anchor. A timestamp from a time-stamp authority on the loopback (openssl ts)
+keeps the signature valid past the certificate. A wrong password writes no
+program; a fixed SOURCE_DATE_EPOCH gives the same signed bytes twice."""
+import contextlib
+import http.server
 import os
 import shutil
 import subprocess
+import threading
 import time
 import unittest
 
@@ -28,21 +32,78 @@ def make_authority(folder, name):
     return certificate, key
 
 
-def make_publisher(folder, authority, password_file):
-    """A code-signing certificate from AUTHORITY; its key kept under a password."""
-    certificate, key = os.path.join(folder, "publisher.pem"), os.path.join(folder, "publisher.key")
-    request, extensions = os.path.join(folder, "publisher.csr"), os.path.join(folder, "publisher.ext")
+def make_certificate(folder, name, subject, authority, extended_usage, password_file=None):
+    """A certificate from AUTHORITY for EXTENDED_USAGE: its file and key's,
+    the key kept under a password when a password file is given."""
+    certificate, key = os.path.join(folder, f"{name}.pem"), os.path.join(folder, f"{name}.key")
+    request, extensions = os.path.join(folder, f"{name}.csr"), os.path.join(folder, f"{name}.ext")
     with open(extensions, "w") as out:
-        out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    openssl("req", "-newkey", "rsa:2048", "-keyout", key, "-passout", f"file:{password_file}", "-out", request,
-            "-subj", f"/CN={PUBLISHER}")
+        out.write(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage={extended_usage}\n")
+    key_protection = ["-passout", f"file:{password_file}"] if password_file else ["-nodes"]
+    openssl("req", "-newkey", "rsa:2048", "-keyout", key, *key_protection, "-out", request, "-subj", f"/CN={subject}")
     openssl("x509", "-req", "-in", request, "-CA", authority[0], "-CAkey", authority[1], "-CAcreateserial",
             "-out", certificate, "-days", "2", "-extfile", extensions)
     return certificate, key
 
 
-def verify(program, anchor):
-    return subprocess.run(["osslsigncode", "verify", "-CAfile", anchor, "-in", program],
+TIME_STAMP_CONFIG = """[ tsa ]
+default_tsa = authority
+[ authority ]
+serial = {folder}/time-stamp-serial
+signer_cert = {certificate}
+signer_key = {key}
+certs = {chain}
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+ess_cert_id_alg = sha256
+"""
+
+
+@contextlib.contextmanager
+def time_stamp_authority(folder, authority):
+    """An RFC 3161 time-stamp authority on the loopback, its certificate from
+    AUTHORITY, answering each query with openssl ts; yields its address."""
+    certificate, key = make_certificate(folder, "time-stamps", "Lantern test time stamps", authority,
+                                        "critical,timeStamping")
+    config = os.path.join(folder, "time-stamps.cnf")
+    with open(config, "w") as out:
+        out.write(TIME_STAMP_CONFIG.format(folder=folder, certificate=certificate, key=key, chain=authority[0]))
+    with open(os.path.join(folder, "time-stamp-serial"), "w") as out:
+        out.write("01\n")
+    query, reply = os.path.join(folder, "query.tsq"), os.path.join(folder, "reply.tsr")
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            if self.headers.get("Content-Type") != "application/timestamp-query":
+                self.send_error(415)
+                return
+            with open(query, "wb") as out:
+                out.write(self.rfile.read(int(self.headers["Content-Length"])))
+            openssl("ts", "-reply", "-config", config, "-queryfile", query, "-out", reply)
+            with open(reply, "rb") as answer:
+                data = answer.read()
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+
+        def log_message(self, *_):
+            pass
+
+    with http.server.HTTPServer(("127.0.0.1", 0), Handler) as server:
+        thread = threading.Thread(target=server.serve_forever)
+        thread.start()
+        try:
+            yield f"http://127.0.0.1:{server.server_port}/"
+        finally:
+            server.shutdown()
+            thread.join()
+
+
+def verify(program, anchor, *options):
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", anchor, *options, "-in", program],
                           capture_output=True, text=True, stdin=subprocess.DEVNULL)
 
 
@@ -55,7 +116,7 @@ class Signing(unittest.TestCase):
             out.write("throwaway words\n")
         cls.authority = make_authority(cls.work, "Throwaway CA")
         cls.stranger = make_authority(cls.work, "Stranger CA")
-        cls.publisher = make_publisher(cls.work, cls.authority, cls.password)
+        cls.publisher = make_certificate(cls.work, "publisher", PUBLISHER, cls.authority, "codeSigning", cls.password)
 
     def sign(self, output, password_file, environment=None):
         return build_second_course(output, "--sign", *self.publisher, "--password-file", password_file,
@@ -82,6 +143,24 @@ class Signing(unittest.TestCase):
         self.assertNotEqual(verify(tampered, self.authority[0]).returncode, 0)
         # Signing keeps the resources.
         self.assertEqual(resources(signed), resources(SECOND_PROGRAM))
+
+    def test_a_timestamp_keeps_the_signature_valid_once_the_certificate_expired(self):
+        stamped, unstamped = (os.path.join(self.work, name, "lantern-setup.exe") for name in ("stamped", "unstamped"))
+        with time_stamp_authority(self.work, self.authority) as address:
+            run = build_second_course(stamped, "--sign", *self.publisher, "--password-file", self.password,
+                                      "--timestamp", address)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        run = self.sign(unstamped, self.password)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        # Three days on, past the two days the publisher's certificate lasts.
+        later = ["-TSA-CAfile", self.authority[0], "-time", str(int(time.time()) + 3 * 24 * 3600)]
+        checked = verify(stamped, self.authority[0], *later)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        self.assertIn("Timestamp Server Signature verification: ok", checked.stdout)
+        self.assertIn("Signature verification: ok", checked.stdout)
+        checked = verify(unstamped, self.authority[0], *later)
+        self.assertNotEqual(checked.returncode, 0, checked.stdout)
+        self.assertIn("Timestamp is not available", checked.stdout)
 
     def test_a_wrong_password_writes_no_program(self):
         wrong = os.path.join(self.work, "wrong.txt")

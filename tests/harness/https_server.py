@@ -62,6 +62,8 @@ FIXED = {
     "EXACT512K": body("EXACT512K", 524288),
 }
 CUT_SENT = 400000
+# What a misconfigured file server sends in place of a missing archive.
+ERROR_PAGE = b"<html><body><h1>Sorry, that page is gone.</h1></body></html>\n"
 BIG_BLOCK = body("BIG", MIB)
 SLOW_DRIP = body("SLOW_DRIP", 1000)
 
@@ -172,6 +174,9 @@ def make_handler(files_dir, log, ports):
                 self.wfile.write(data[:500])
                 time.sleep(0.3)
                 self.wfile.write(data[500:])
+            elif path == "/error-page":
+                self.start(200, len(ERROR_PAGE), kind="text/html")
+                self.wfile.write(ERROR_PAGE)
             elif path == "/redirect":
                 self.redirect(f"{self.server.scheme}://localhost:{self.server.server_port}/normal")
             elif path == "/to-plain":
