@@ -6,12 +6,18 @@
 #include <windows.h>
 #include <shlobj.h>
 
+/* FOLDERID_Desktop, spelled out here: the library that defines it holds
+ * every GUID of the SDK in one object, which would nearly double the
+ * program. */
+static const KNOWNFOLDERID DESKTOP_FOLDER = {
+    0xB4BFCC3A, 0xDB2C, 0x424C, {0xB0, 0x29, 0x7F, 0xE9, 0x9A, 0x87, 0xC6, 0x41}};
+
 /* The Desktop's path as the shell names it with flags, or NULL; the caller
  * frees it with CoTaskMemFree. */
 static wchar_t *desktop_path(DWORD flags)
 {
     wchar_t *path = NULL;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_Desktop, flags, NULL, &path))) {
+    if (FAILED(SHGetKnownFolderPath(DESKTOP_FOLDER, flags, NULL, &path))) {
         CoTaskMemFree(path);
         return NULL;
     }

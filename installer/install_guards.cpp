@@ -16,10 +16,12 @@ enum { FOLDER_CHARS = 1200, PATH_CAPACITY = 1200 };
 int claim_install_folder(const char *install_folder, HANDLE *claim)
 {
     wchar_t folder[FOLDER_CHARS];
+    wchar_t upper[FOLDER_CHARS];
     int length = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CHARS);
-    CharUpperBuffW(folder, (DWORD)length);
+    length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder, length, upper, FOLDER_CHARS, NULL, NULL,
+                           0);
     char digest[65];
-    sha256_hex(folder, (size_t)length * sizeof folder[0], digest);
+    sha256_hex(upper, (size_t)length * sizeof upper[0], digest);
     char name[96];
     snprintf(name, sizeof name, "Local\\CourseSetup.%s", digest);
     *claim = CreateMutexA(NULL, FALSE, name);
