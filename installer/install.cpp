@@ -34,8 +34,7 @@ static int unpack(const char *archive, const char *destination, const char *inst
     char command[EXTRACTION_COMMAND_CAPACITY];
     char powershell[MAX_PATH];
     format_extraction_command(command, sizeof command, archive, destination);
-    const char *program = powershell_program(powershell);
-    if (program && run_hidden(program, command, install_folder, UNPACK_TIME_LIMIT_MS) == 0)
+    if (run_hidden(powershell_program(powershell), command, install_folder, UNPACK_TIME_LIMIT_MS) == 0)
         return 0;
     char message[ADDRESS_CAPACITY];
     snprintf(message, sizeof message, "Could not unpack %s.", label);

@@ -57,13 +57,12 @@ void finish_install(const char *install_folder)
     write_launcher(launcher_file);
 
     char shortcut_file[PATH_CAPACITY];
-    char powershell[MAX_PATH];
-    const char *program = powershell_program(powershell);
-    if (program && format_shortcut_file(shortcut_file) == 0) {
+    if (format_shortcut_file(shortcut_file) == 0) {
         char command[SHORTCUT_COMMAND_CAPACITY];
+        char powershell[MAX_PATH];
         format_shortcut_command(command, sizeof command, shortcut_file, launcher_file, install_folder);
         /* A missing shortcut leaves the course installed and startable. */
-        run_hidden(program, command, install_folder, SHORTCUT_TIME_LIMIT_MS);
+        run_hidden(powershell_program(powershell), command, install_folder, SHORTCUT_TIME_LIMIT_MS);
     }
 
     say("Install complete. Opening the course...");

@@ -7,6 +7,8 @@
 
 int run_hidden(const char *program, const char *command_line, const char *working_folder, unsigned long limit_ms)
 {
+    if (!program)
+        return 1;
     /* CreateProcessA may write into the command line it is given. */
     char *writable = _strdup(command_line);
     if (!writable)

@@ -3,7 +3,8 @@
 #define QUILLBY_RUN_HIDDEN_H
 
 /* program is the full path of the program to start: never found by a search,
- * which would look first in the folder the installer was downloaded to.
+ * which would look first in the folder the installer was downloaded to, so
+ * with no program (NULL) nothing starts.
  * command_line names the program and all its arguments, as typed at a prompt.
  * The child starts in working_folder (a full path), so nothing it loads by
  * name comes from the installer's own current folder. A child still running

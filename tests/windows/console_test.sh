@@ -25,7 +25,7 @@ for _ in $(seq 120); do
 done
 [ -f "$work/done" ] || { echo "the program did not end within a minute"; exit 1; }
 tmux -L "$socket" capture-pane -p -J >"$work/screen.txt"
-cat "$work/screen.txt" | sed '/^$/d'
+sed '/^$/d' "$work/screen.txt"
 
 python3 - "$work/screen.txt" <<'PYTHON'
 import sys

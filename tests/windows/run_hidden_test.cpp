@@ -25,14 +25,22 @@ std::string current_folder()
     return folder;
 }
 
+// The system's cmd.exe running command_line in our own folder.
+int run_cmd(const char *command_line, unsigned long limit_ms)
+{
+    return run_hidden(system_program("cmd.exe").c_str(), command_line, current_folder().c_str(), limit_ms);
+}
+
 TEST(RunHidden, ReportsWhetherTheChildStartedAndSucceeded)
 {
-    const std::string cmd = system_program("cmd.exe"), here = current_folder();
-    EXPECT_EQ(run_hidden(cmd.c_str(), "cmd /c exit 0", here.c_str(), INFINITE), 0);
-    EXPECT_EQ(run_hidden(cmd.c_str(), "cmd /c exit 3", here.c_str(), INFINITE), 1);
+    const std::string here = current_folder();
+    EXPECT_EQ(run_cmd("cmd /c exit 0", INFINITE), 0);
+    EXPECT_EQ(run_cmd("cmd /c exit 3", INFINITE), 1);
     EXPECT_EQ(run_hidden("C:\\no\\such\\program.exe", "cmd /c exit 0", here.c_str(), INFINITE), 1)
         << "a given program is never replaced by the search";
-    EXPECT_EQ(run_hidden(cmd.c_str(), "cmd /c exit 0", "C:\\no\\such\\folder", INFINITE), 1);
+    EXPECT_EQ(run_hidden(NULL, "cmd /c exit 0", here.c_str(), INFINITE), 1) << "without a program nothing is searched for";
+    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(), "cmd /c exit 0", "C:\\no\\such\\folder", INFINITE),
+              1);
 }
 
 // The child runs in the folder it is given, not in ours.
@@ -52,10 +60,7 @@ TEST(RunHidden, ReturnsOnlyOnceTheChildHasEnded)
 {
     const char *marker = "run_hidden_marker.txt";
     DeleteFileA(marker);
-    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(),
-                         "cmd /c \"timeout /t 2 /nobreak >nul & echo done>run_hidden_marker.txt\"",
-                         current_folder().c_str(), INFINITE),
-              0);
+    EXPECT_EQ(run_cmd("cmd /c \"timeout /t 2 /nobreak >nul & echo done>run_hidden_marker.txt\"", INFINITE), 0);
     EXPECT_EQ(read_file(marker), "done\r\n");
     DeleteFileA(marker);
 }
@@ -66,10 +71,7 @@ TEST(RunHidden, EndsAChildPastItsTimeLimit)
 {
     const char *marker = "run_hidden_late_marker.txt";
     DeleteFileA(marker);
-    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(),
-                         "cmd /c \"timeout /t 10 /nobreak >nul & echo late>run_hidden_late_marker.txt\"",
-                         current_folder().c_str(), 1000),
-              1);
+    EXPECT_EQ(run_cmd("cmd /c \"timeout /t 10 /nobreak >nul & echo late>run_hidden_late_marker.txt\"", 1000), 1);
     Sleep(12000);
     EXPECT_FALSE(file_exists(marker));
 }
