@@ -155,8 +155,9 @@ void expect_course_started(const world &w)
         if (c == '\\')
             c = '/';
     line += " http://127.0.0.1:8793/";
-    EXPECT_NE(wait_for_file("..\\browser.log", line.c_str()).find(line), std::string::npos)
-        << "the launcher opens the course address from the install folder";
+    const std::string browser = wait_for_file("..\\browser.log", line.c_str());
+    EXPECT_NE(browser.find(line), std::string::npos)
+        << "the launcher opens the course address from the install folder; the browser was asked for:\n" << browser;
 }
 
 
