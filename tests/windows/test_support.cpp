@@ -77,7 +77,11 @@ void *start_hidden(const std::string &command_line, const char *working_folder)
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
     std::string writable = command_line;
-    BOOL started = CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, working_folder,
+    // No console at all: Wine starts a conhost.exe for a console without a
+    // window, holding the handles this process lets children inherit (its
+    // standard output among them), and after TerminateProcess that conhost
+    // may never end, so whoever reads this test's output waits for ever.
+    BOOL started = CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, DETACHED_PROCESS, NULL, working_folder,
                                   &startup, &process);
     CloseHandle(nul);
     if (!started)

@@ -19,7 +19,7 @@ typedef struct {
 // ended, 1 when it could not be started.
 int run_captured(const std::string &command_line, program_run *run, const char *working_folder = NULL);
 
-// Starts command_line with no window and its standard handles on NUL, in
+// Starts command_line with no console and its standard handles on NUL, in
 // working_folder (or the caller's own when NULL), without waiting; returns
 // the process handle, or NULL when it could not be started.
 void *start_hidden(const std::string &command_line, const char *working_folder = NULL);
