@@ -65,9 +65,7 @@ TEST(Hardening, WithoutTheSystemPowerShellThePlantedOneIsNotRun)
 {
     world w = make_world("no-powershell");
     const std::string downloads = plant_downloads(w);
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof system);
-    const std::string powershell = std::string(system) + "\\WindowsPowerShell\\v1.0\\powershell.exe";
+    const std::string powershell = system_file("WindowsPowerShell\\v1.0\\powershell.exe");
     const std::string aside = powershell + ".aside";
     ASSERT_TRUE(MoveFileA(powershell.c_str(), aside.c_str()));
     program_run run;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include <sstream>
 #include <string>
 
 #include "install_world.h"
@@ -20,16 +21,11 @@ namespace {
 // side by side; the download tests, which may, send their own.
 std::string course_requests()
 {
-    const std::string log = server_request_log();
-    std::string lines;
-    for (size_t start = 0, end; start < log.size(); start = end + 1) {
-        end = log.find('\n', start);
-        if (end == std::string::npos)
-            end = log.size();
-        const std::string line = log.substr(start, end - start);
+    std::istringstream log(server_request_log());
+    std::string line, lines;
+    while (std::getline(log, line))
         if (line.find("\tQuillbyEndToEnd/1") != std::string::npos)
             lines += line + "\n";
-    }
     return lines;
 }
 

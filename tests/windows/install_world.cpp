@@ -18,13 +18,6 @@ extern const char LAUNCHER[] =
 extern const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '";
 extern const char COMPLETE[] = "Install complete. Opening the course...\n";
 
-static std::string current_folder()
-{
-    char path[MAX_PATH];
-    GetCurrentDirectoryA(sizeof path, path);
-    return path;
-}
-
 world make_world(const std::string &name, const std::string &user)
 {
     world w;

@@ -11,24 +11,10 @@
 
 namespace {
 
-std::string system_program(const char *name)
-{
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof system);
-    return std::string(system) + "\\" + name;
-}
-
-std::string current_folder()
-{
-    char folder[MAX_PATH];
-    GetCurrentDirectoryA(sizeof folder, folder);
-    return folder;
-}
-
 // The system's cmd.exe running command_line in our own folder.
 int run_cmd(const char *command_line, unsigned long limit_ms)
 {
-    return run_hidden(system_program("cmd.exe").c_str(), command_line, current_folder().c_str(), limit_ms);
+    return run_hidden(system_file("cmd.exe").c_str(), command_line, current_folder().c_str(), limit_ms);
 }
 
 TEST(RunHidden, ReportsWhetherTheChildStartedAndSucceeded)
@@ -39,7 +25,7 @@ TEST(RunHidden, ReportsWhetherTheChildStartedAndSucceeded)
     EXPECT_EQ(run_hidden("C:\\no\\such\\program.exe", "cmd /c exit 0", here.c_str(), INFINITE), 1)
         << "a given program is never replaced by the search";
     EXPECT_EQ(run_hidden(NULL, "cmd /c exit 0", here.c_str(), INFINITE), 1) << "without a program nothing is searched for";
-    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(), "cmd /c exit 0", "C:\\no\\such\\folder", INFINITE),
+    EXPECT_EQ(run_hidden(system_file("cmd.exe").c_str(), "cmd /c exit 0", "C:\\no\\such\\folder", INFINITE),
               1);
 }
 
@@ -49,7 +35,7 @@ TEST(RunHidden, ChildStartsInTheWorkingFolder)
     const std::string folder = current_folder() + "\\run_hidden_folder";
     CreateDirectoryA(folder.c_str(), NULL);
     DeleteFileA((folder + "\\where.txt").c_str());
-    EXPECT_EQ(run_hidden(system_program("cmd.exe").c_str(), "cmd /c cd >where.txt", folder.c_str(), INFINITE), 0);
+    EXPECT_EQ(run_hidden(system_file("cmd.exe").c_str(), "cmd /c cd >where.txt", folder.c_str(), INFINITE), 0);
     EXPECT_EQ(read_file(folder + "\\where.txt"), folder + "\r\n");
     remove_tree(folder);
 }

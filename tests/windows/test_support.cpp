@@ -13,6 +13,20 @@ std::string beside_test_program(const char *name)
     return folder.substr(0, folder.find_last_of('\\') + 1) + name;
 }
 
+std::string current_folder()
+{
+    char path[MAX_PATH];
+    GetCurrentDirectoryA(sizeof path, path);
+    return path;
+}
+
+std::string system_file(const char *name)
+{
+    char path[MAX_PATH];
+    GetSystemDirectoryA(path, sizeof path);
+    return std::string(path) + "\\" + name;
+}
+
 static std::string read_all(HANDLE handle)
 {
     std::string text;

@@ -8,6 +8,10 @@
 // A file in the folder of the running test program.
 std::string beside_test_program(const char *name);
 
+// The current folder, and a file under the system folder, as full paths.
+std::string current_folder();
+std::string system_file(const char *name);
+
 typedef struct {
     std::string output;      // everything written to standard output
     std::string errors;      // everything written to standard error

@@ -31,7 +31,8 @@ sys.dont_write_bytecode = True
 TRY = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(TRY))
 
-import generate_stub  # noqa: E402 (in tools/, beside this folder)
+import check_served  # noqa: E402 (in tools/, beside this folder)
+import generate_stub  # noqa: E402
 
 INSIDE = os.path.join(TRY, "install_in_namespace.py")
 HELPER_TARGETS = ["standin_powershell", "standin_timeout", "trust_ca"]
@@ -44,9 +45,8 @@ INTERRUPTED = 130  # the status a shell gives a command ended by Ctrl-C
 def served_files(values, parts, files):
     """Each address the program fetches, in order, with the file it is served
     from: the one of the files folder named by the address's last segment."""
-    addresses = [values["runtime_url"]] + [f"{values['payload_base_url']}/{name}" for name, _ in parts]
     return [(address, os.path.join(files, urllib.parse.urlsplit(address).path.rsplit("/", 1)[-1]))
-            for address in addresses]
+            for _, address, _ in check_served.addresses(values, parts)]
 
 
 def remove(folder):
