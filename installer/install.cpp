@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "capacities.h"
 #include "console.h"
 #include "download.h"
 #include "install_guards.h"
@@ -16,13 +17,6 @@
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
-
-enum {
-    FOLDER_CAPACITY = 1200,
-    ARCHIVE_FILE_CAPACITY = 1400,
-    ADDRESS_CAPACITY = 1600,
-    EXTRACTION_COMMAND_CAPACITY = 2048,
-};
 
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
@@ -33,7 +27,7 @@ static int unpack(const char *archive, const char *destination, const char *inst
 {
     char command[EXTRACTION_COMMAND_CAPACITY];
     char powershell[MAX_PATH];
-    format_extraction_command(command, sizeof command, archive, destination);
+    format_extraction_command(command, archive, destination);
     if (run_hidden(powershell_program(powershell), command, install_folder, UNPACK_TIME_LIMIT_MS) == 0)
         return 0;
     char message[ADDRESS_CAPACITY];
@@ -66,7 +60,7 @@ static int install_into(const char *install_folder)
     CreateDirectoryA(install_folder, NULL);
     CreateDirectoryA(download_folder, NULL);
 
-    char archive_file[ARCHIVE_FILE_CAPACITY];
+    char archive_file[FILE_PATH_CAPACITY];
     snprintf(archive_file, sizeof archive_file, "%s\\python.zip", download_folder);
     if (download_and_verify(PYTHON_URL, archive_file, PYTHON_SHA256, PYTHON_LABEL) != 0)
         return 1;

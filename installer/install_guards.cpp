@@ -4,9 +4,8 @@
 
 #include <stdio.h>
 
+#include "capacities.h"
 #include "sha256.h"
-
-enum { FOLDER_CHARS = 1200, PATH_CAPACITY = 1200 };
 
 /* The claim is a named mutex, which the system drops with the last handle,
  * so a setup that crashes leaves nothing that blocks the next one. Its name
@@ -15,11 +14,12 @@ enum { FOLDER_CHARS = 1200, PATH_CAPACITY = 1200 };
  * name may not. */
 int claim_install_folder(const char *install_folder, HANDLE *claim)
 {
-    wchar_t folder[FOLDER_CHARS];
-    wchar_t upper[FOLDER_CHARS];
-    int length = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CHARS);
-    length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder, length, upper, FOLDER_CHARS, NULL, NULL,
-                           0);
+    /* A folder has no more characters than bytes. */
+    wchar_t folder[FOLDER_CAPACITY];
+    wchar_t upper[FOLDER_CAPACITY];
+    int length = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CAPACITY);
+    length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder, length, upper, FOLDER_CAPACITY, NULL,
+                           NULL, 0);
     char digest[65];
     sha256_hex(upper, (size_t)length * sizeof upper[0], digest);
     char name[96];
@@ -37,7 +37,7 @@ int claim_install_folder(const char *install_folder, HANDLE *claim)
  * sharing violation, as Wine does. The file is opened and closed unchanged. */
 int course_is_open(const char *install_folder)
 {
-    char runtime[PATH_CAPACITY];
+    char runtime[FILE_PATH_CAPACITY];
     snprintf(runtime, sizeof runtime, "%s\\python\\python.exe", install_folder);
     HANDLE file = CreateFileA(runtime, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);

@@ -6,13 +6,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "capacities.h"
 #include "console.h"
 #include "desktop_folder.h"
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
-
-enum { PATH_CAPACITY = 1200, SHORTCUT_COMMAND_CAPACITY = 2400 };
 
 /* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
 static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;
@@ -36,31 +35,31 @@ static void write_launcher(const char *launcher_file)
 /* The shortcut's file: on the Desktop the shell shows, where OneDrive or a
  * redirection moved it; else on the Desktop under USERPROFILE. Returns 1
  * when there is neither. */
-static int format_shortcut_file(char shortcut_file[PATH_CAPACITY])
+static int format_shortcut_file(char shortcut_file[FILE_PATH_CAPACITY])
 {
-    char desktop[PATH_CAPACITY];
+    char desktop[FOLDER_CAPACITY];
     if (moved_desktop_folder(desktop, sizeof desktop) == 0) {
-        snprintf(shortcut_file, PATH_CAPACITY, "%s\\%s", desktop, SHORTCUT_NAME);
+        snprintf(shortcut_file, FILE_PATH_CAPACITY, "%s\\%s", desktop, SHORTCUT_NAME);
         return 0;
     }
     const char *profile = getenv("USERPROFILE");
     if (!profile)
         return 1;
-    snprintf(shortcut_file, PATH_CAPACITY, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
+    snprintf(shortcut_file, FILE_PATH_CAPACITY, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
     return 0;
 }
 
 void finish_install(const char *install_folder)
 {
-    char launcher_file[PATH_CAPACITY];
+    char launcher_file[FILE_PATH_CAPACITY];
     snprintf(launcher_file, sizeof launcher_file, "%s\\%s", install_folder, LAUNCHER_NAME);
     write_launcher(launcher_file);
 
-    char shortcut_file[PATH_CAPACITY];
+    char shortcut_file[FILE_PATH_CAPACITY];
     if (format_shortcut_file(shortcut_file) == 0) {
         char command[SHORTCUT_COMMAND_CAPACITY];
         char powershell[MAX_PATH];
-        format_shortcut_command(command, sizeof command, shortcut_file, launcher_file, install_folder);
+        format_shortcut_command(command, shortcut_file, launcher_file, install_folder);
         /* A missing shortcut leaves the course installed and startable. */
         run_hidden(powershell_program(powershell), command, install_folder, SHORTCUT_TIME_LIMIT_MS);
     }

@@ -4,10 +4,6 @@
 #include <windows.h>
 #include <stdio.h>
 
-/* Paths reach us at up to 1400 bytes; doubled and rendered back in any ANSI
- * code page (UTF-8 included) they stay within these. */
-enum { PATH_CHARS = 1400, QUOTED_BYTES = 6 * PATH_CHARS + 1 };
-
 static int is_powershell_single_quote(wchar_t c)
 {
     /* ' and the typographic quotes PowerShell accepts in its place. */
@@ -16,12 +12,13 @@ static int is_powershell_single_quote(wchar_t c)
 
 /* Works on UTF-16 because which bytes make a typographic quote depends on the
  * ANSI code page; the round trip is exact for text that came from it. */
-static void double_single_quotes(const char *path, char out[QUOTED_BYTES])
+static void double_single_quotes(const char *path, char out[QUOTED_PATH_CAPACITY])
 {
-    wchar_t wide[PATH_CHARS + 1];
-    wchar_t doubled[2 * PATH_CHARS + 1];
+    /* A path has no more characters than bytes. */
+    wchar_t wide[FILE_PATH_CAPACITY];
+    wchar_t doubled[2 * FILE_PATH_CAPACITY];
     out[0] = '\0';
-    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, PATH_CHARS + 1) == 0)
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, FILE_PATH_CAPACITY) == 0)
         return;
     int n = 0;
     for (int i = 0; wide[i] != 0; i++) {
@@ -30,7 +27,7 @@ static void double_single_quotes(const char *path, char out[QUOTED_BYTES])
         doubled[n++] = wide[i];
     }
     doubled[n] = 0;
-    if (WideCharToMultiByte(CP_ACP, 0, doubled, -1, out, QUOTED_BYTES, NULL, NULL) == 0)
+    if (WideCharToMultiByte(CP_ACP, 0, doubled, -1, out, QUOTED_PATH_CAPACITY, NULL, NULL) == 0)
         out[0] = '\0';
 }
 
@@ -43,29 +40,23 @@ const char *powershell_program(char *path)
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? NULL : path;
 }
 
-void format_extraction_command(char *out, size_t capacity, const char *archive, const char *destination)
+void format_extraction_command(char out[EXTRACTION_COMMAND_CAPACITY], const char *archive, const char *destination)
 {
-    char quoted_archive[QUOTED_BYTES];
-    char quoted_destination[QUOTED_BYTES];
+    char quoted_archive[QUOTED_PATH_CAPACITY];
+    char quoted_destination[QUOTED_PATH_CAPACITY];
     double_single_quotes(archive, quoted_archive);
     double_single_quotes(destination, quoted_destination);
-    snprintf(out, capacity,
-             "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '%s' "
-             "-DestinationPath '%s' -Force\"",
-             quoted_archive, quoted_destination);
+    snprintf(out, EXTRACTION_COMMAND_CAPACITY, EXTRACTION_COMMAND, quoted_archive, quoted_destination);
 }
 
-void format_shortcut_command(char *out, size_t capacity, const char *shortcut, const char *target,
+void format_shortcut_command(char out[SHORTCUT_COMMAND_CAPACITY], const char *shortcut, const char *target,
                              const char *working_folder)
 {
-    char quoted_shortcut[QUOTED_BYTES];
-    char quoted_target[QUOTED_BYTES];
-    char quoted_folder[QUOTED_BYTES];
+    char quoted_shortcut[QUOTED_PATH_CAPACITY];
+    char quoted_target[QUOTED_PATH_CAPACITY];
+    char quoted_folder[QUOTED_PATH_CAPACITY];
     double_single_quotes(shortcut, quoted_shortcut);
     double_single_quotes(target, quoted_target);
     double_single_quotes(working_folder, quoted_folder);
-    snprintf(out, capacity,
-             "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
-             "WScript.Shell).CreateShortcut('%s');$s.TargetPath='%s';$s.WorkingDirectory='%s';$s.Save()\"",
-             quoted_shortcut, quoted_target, quoted_folder);
+    snprintf(out, SHORTCUT_COMMAND_CAPACITY, SHORTCUT_COMMAND, quoted_shortcut, quoted_target, quoted_folder);
 }

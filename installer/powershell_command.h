@@ -3,11 +3,29 @@
  * Each path goes between single quotes with every character that PowerShell
  * reads as a single quote doubled, its own escape, so that a folder such as
  * C:\Users\O'Brien works and no folder name can end the literal early and run
- * code. A command longer than capacity is cut to capacity - 1 bytes. */
+ * code. Each command's buffer is sized from its text and the paths that go
+ * into it, so a command is never run cut short. */
 #ifndef QUILLBY_POWERSHELL_COMMAND_H
 #define QUILLBY_POWERSHELL_COMMAND_H
 
-#include <stddef.h>
+#include "capacities.h"
+
+/* Each %s stands for one quoted path. */
+static const char EXTRACTION_COMMAND[] =
+    "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '%s' "
+    "-DestinationPath '%s' -Force\"";
+static const char SHORTCUT_COMMAND[] =
+    "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
+    "WScript.Shell).CreateShortcut('%s');$s.TargetPath='%s';$s.WorkingDirectory='%s';$s.Save()\"";
+
+/* The text, less its "%s" pairs, plus that many quoted paths. */
+enum {
+    EXTRACTION_COMMAND_CAPACITY = sizeof EXTRACTION_COMMAND - 2 * 2 + 2 * (QUOTED_PATH_CAPACITY - 1),
+    SHORTCUT_COMMAND_CAPACITY = sizeof SHORTCUT_COMMAND - 3 * 2 + 3 * (QUOTED_PATH_CAPACITY - 1),
+};
+/* CreateProcess takes at most 32,767 characters. */
+static_assert(EXTRACTION_COMMAND_CAPACITY <= 32767 && SHORTCUT_COMMAND_CAPACITY <= 32767,
+              "a command line CreateProcess cannot run");
 
 /* The full path of Windows PowerShell in the system folder, in path (of
  * MAX_PATH bytes), or NULL when it is not there. Nothing else will do: a
@@ -15,9 +33,12 @@
  * whatever powershell.exe a web page left there. */
 const char *powershell_program(char *path);
 
-void format_extraction_command(char *out, size_t capacity, const char *archive, const char *destination);
+/* archive and destination: paths of less than FILE_PATH_CAPACITY bytes. */
+void format_extraction_command(char out[EXTRACTION_COMMAND_CAPACITY], const char *archive, const char *destination);
 
-void format_shortcut_command(char *out, size_t capacity, const char *shortcut, const char *target,
+/* shortcut, target and working_folder: paths of less than FILE_PATH_CAPACITY
+ * bytes. */
+void format_shortcut_command(char out[SHORTCUT_COMMAND_CAPACITY], const char *shortcut, const char *target,
                              const char *working_folder);
 
 #endif

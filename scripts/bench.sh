@@ -48,26 +48,26 @@ cmake --build "$host" --target sha256_bench >/dev/null
   openssl_seconds=$(best_seconds openssl dgst -sha256 -r "$file")
   echo "openssl dgst -sha256: $(cut -c1-64 "$host/tool-output.txt")"
   echo "Windows program under Wine:"
-  tools/wine-run "$build/wineprefix" "$build/bench/sha256_bench_windows.exe" "Z:$host/windows-bench.bin" \
+  winekit/wine-run "$build/wineprefix" "$build/bench/sha256_bench_windows.exe" "Z:$host/windows-bench.bin" \
     | tr -d '\r' | tee "$host/windows.txt"
   python3 bench/sha256_report.py "$host/host.json" "$host/openssl-no-sha.json" "$host/openssl-integer.json" \
     "$host/windows.txt" "$sha256sum_seconds" "$openssl_seconds" "$(stat -c %s "$file")"
   echo
-  tools/report-size "$build/quillby-setup.exe"
+  echo "quillby-setup.exe: $(stat -c %s "$build/quillby-setup.exe") bytes, stripped"
 )
 
 state=$build/bench-server
 prefix=$build/wineprefix
-trap 'bash tests/harness/server_ctl.sh stop "$state"' EXIT
-bash tests/harness/server_ctl.sh start "$state" "$build/served-files" 1200
-tools/wine-run "$prefix" "$build/tests/trust_ca.exe" "Z:$state/ca.der" >/dev/null
+trap 'bash winekit/server_ctl.sh stop "$state"' EXIT
+bash winekit/server_ctl.sh start "$state" "$build/served-files" 1200
+winekit/wine-run "$prefix" "$build/winekit/trust_ca.exe" "Z:$state/ca.der" >/dev/null
 port=$(sed -n 's/^TRUSTED_PORT=//p' "$state/server.txt")
 megabytes=256
 # The server repeats one 1 MiB block; its digest comes from the server's own
 # definition of that block, not from the code under test.
 digest=$(python3 -c "
 import hashlib, sys
-sys.path.insert(0, 'tests/harness')
+sys.path.insert(0, 'winekit')
 from https_server import BIG_BLOCK
 h = hashlib.sha256()
 for _ in range($megabytes): h.update(BIG_BLOCK)
@@ -77,7 +77,7 @@ print(h.hexdigest())")
 # beside the transfer's.
 for target in "disk:$build/bench-body.bin" "memory:/dev/shm/quillby-bench-body.bin"; do
   echo "Verified download into a file on $(echo "$target" | cut -d: -f1):"
-  tools/wine-run "$prefix" "$build/bench/download_bench.exe" "https://localhost:$port/big?mb=$megabytes" \
+  winekit/wine-run "$prefix" "$build/bench/download_bench.exe" "https://localhost:$port/big?mb=$megabytes" \
     "$digest" "Z:${target#*:}" 5 | tr -d '\r' | grep -v -e '^Downloading' -e '^Checksum' -e '^$' || true
   rm -f "${target#*:}"
 done

@@ -114,7 +114,7 @@ class BadDescriptions(unittest.TestCase):
         run = self.run_with(lines, "--check")
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         unit = os.path.join(self.work, "constants.cpp")
-        generated = subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "generate_stub.py"),
+        generated = subprocess.run([sys.executable, os.path.join(SOURCE, "author", "generate_stub.py"),
                                     self.description, unit, "--files", self.files], capture_output=True, text=True)
         self.assertEqual(generated.returncode, 0, generated.stdout)
         with open(unit, encoding="ascii") as constants:

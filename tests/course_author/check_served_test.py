@@ -11,7 +11,7 @@ import unittest
 
 from course_author import SOURCE, WORK, build_course, description_text, fresh_folder, sha256_of
 
-SERVER_CONTROL = os.path.join(SOURCE, "tests", "harness", "server_ctl.sh")
+SERVER_CONTROL = os.path.join(SOURCE, "winekit", "server_ctl.sh")
 PARTS = ["lessons.zip", "media.zip"]
 USER_AGENT = "ServedCheck/3"
 

@@ -11,7 +11,7 @@ SOURCE = os.environ["QUILLBY_SOURCE_DIR"]
 BUILD = os.environ["QUILLBY_BUILD_DIR"]  # the windows tree
 WINEPREFIX = os.environ["QUILLBY_WINEPREFIX"]
 WORK = os.environ["QUILLBY_WORK_DIR"]
-BUILD_COURSE = os.path.join(SOURCE, "tools", "build-course")
+BUILD_COURSE = os.path.join(SOURCE, "author", "build-course")
 
 SECOND = os.path.join(WORK, "second")
 SECOND_DESCRIPTION = os.path.join(SECOND, "lantern.course")

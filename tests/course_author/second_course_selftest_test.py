@@ -10,7 +10,7 @@ from course_author import SECOND_PARTS, SECOND_PROGRAM, SECOND_RUNTIME_PIN, SECO
 
 class SecondCourseSelftest(unittest.TestCase):
     def test_lists_its_three_rows(self):
-        run = subprocess.run([os.path.join(SOURCE, "tools", "wine-run"), WINEPREFIX, SECOND_PROGRAM, "--selftest"],
+        run = subprocess.run([os.path.join(SOURCE, "winekit", "wine-run"), WINEPREFIX, SECOND_PROGRAM, "--selftest"],
                              capture_output=True, stdin=subprocess.DEVNULL, timeout=120)
         expected = ["SHA-256 engine: OK", f"Pinned Python checksum: {SECOND_RUNTIME_PIN}"]
         expected += [f"Pinned payload part {name}: {sha256_of(os.path.join(SECOND_UPLOAD, name))}"

@@ -18,17 +18,17 @@ unmount_small_fs() {
 
 case "$action" in
 up)
-  bash "$source/tests/harness/server_ctl.sh" stop "$state"
+  bash "$source/winekit/server_ctl.sh" stop "$state"
   mkdir -p "$build/served-files"
   rm -f "$state/requests.log"
-  bash "$source/tests/harness/server_ctl.sh" start "$state" "$build/served-files" 1800 48443
-  sh "$source/tools/try/prepare_prefix.sh" "$build/wineprefix" "$build" "$source" "$state/ca.der" "$build/browser.log"
+  bash "$source/winekit/server_ctl.sh" start "$state" "$build/served-files" 1800 48443
+  sh "$source/winekit/prepare_prefix.sh" "$build/wineprefix" "$build" "$source" "$state/ca.der" "$build/browser.log"
   unmount_small_fs
   mkdir -p "$small"
   mount -t tmpfs -o size=64k quillby-small-fs "$small"
   ;;
 down)
-  bash "$source/tests/harness/server_ctl.sh" stop "$state"
+  bash "$source/winekit/server_ctl.sh" stop "$state"
   unmount_small_fs
   ;;
 *)

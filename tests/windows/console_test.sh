@@ -14,7 +14,7 @@ trap 'tmux -L "$socket" kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 # The program runs from a prompt in a terminal of 200 columns, and the
 # session's last command marks that the prompt has ended.
 cat >"$work/run.sh" <<SCRIPT
-"$source/tools/wine-run" "$prefix" cmd /c "chcp & set LOCALAPPDATA=C:\\\\console-test&& $windows_program & chcp"
+"$source/winekit/wine-run" "$prefix" cmd /c "chcp & set LOCALAPPDATA=C:\\\\console-test&& $windows_program & chcp"
 touch "$work/done"
 sleep 60
 SCRIPT

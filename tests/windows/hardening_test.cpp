@@ -25,7 +25,7 @@ std::string plant_downloads(const world &w)
     copy_beside(beside_test_program("e2e-setup.exe"), downloads + "\\e2e-setup.exe");
     copy_beside(beside_test_program("search_probe.exe"), downloads + "\\search_probe.exe");
     copy_beside(beside_test_program("..\\planted\\wininet.dll"), downloads + "\\wininet.dll");
-    copy_beside(beside_test_program("..\\standins\\python.exe"), downloads + "\\powershell.exe");
+    copy_beside(beside_test_program("..\\winekit\\standins\\python.exe"), downloads + "\\powershell.exe");
     SetEnvironmentVariableA("QUILLBY_PLANTED_LOG", (w.root + "\\planted.log").c_str());
     return downloads;
 }

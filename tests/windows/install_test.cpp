@@ -216,7 +216,7 @@ TEST(Install, SetupWhileTheCourseIsOpenFetchesNothing)
     CreateDirectoryA(w.install.c_str(), NULL);
     CreateDirectoryA((w.install + "\\python").c_str(), NULL);
     const std::string python = w.install + "\\python\\python.exe";
-    ASSERT_TRUE(CopyFileA(beside_test_program("..\\standins\\timeout.exe").c_str(), python.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(beside_test_program("..\\winekit\\standins\\timeout.exe").c_str(), python.c_str(), FALSE));
     HANDLE course = start_hidden("\"" + python + "\" /t 60");
     ASSERT_NE(course, nullptr);
     const std::string requests = course_requests();

@@ -1,7 +1,7 @@
 // The PowerShell command lines: every character PowerShell reads as a single
-// quote is doubled inside the literals, nothing else changes, and a line too
-// long for its buffer is cut, never overrun. Runs in the UTF-8 code page the
-// installer declares.
+// quote is doubled inside the literals, nothing else changes, and the longest
+// paths, all quotes, fit whole. Runs in the UTF-8 code page the installer
+// declares.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string.h>
@@ -20,28 +20,33 @@ const char DOUBLED[] = "a''b\xe2\x80\x98\xe2\x80\x98" "c\xe2\x80\x99\xe2\x80\x99
 TEST(PowershellCommand, EveryKindOfSingleQuoteIsDoubled)
 {
     ASSERT_EQ(GetACP(), 65001u);
-    char command[2048];
-    format_extraction_command(command, sizeof command, (std::string("C:\\") + QUOTES + "\\x.zip").c_str(),
+    char command[EXTRACTION_COMMAND_CAPACITY];
+    format_extraction_command(command, (std::string("C:\\") + QUOTES + "\\x.zip").c_str(),
                               "C:\\$(calc)\\`\"dest\"");
     EXPECT_EQ(std::string(command),
               std::string("powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath "
                           "'C:\\") + DOUBLED + "\\x.zip' -DestinationPath 'C:\\$(calc)\\`\"dest\"' -Force\"");
 
-    char shortcut[2400];
-    format_shortcut_command(shortcut, sizeof shortcut, QUOTES, "O'Brien", "it's");
+    char shortcut[SHORTCUT_COMMAND_CAPACITY];
+    format_shortcut_command(shortcut, QUOTES, "O'Brien", "it's");
     EXPECT_EQ(std::string(shortcut),
               std::string("powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
                           "WScript.Shell).CreateShortcut('") + DOUBLED +
                   "');$s.TargetPath='O''Brien';$s.WorkingDirectory='it''s';$s.Save()\"");
 }
 
-TEST(PowershellCommand, TooLongIsCutAndTerminated)
+TEST(PowershellCommand, LongestPathsAllQuotesFitWhole)
 {
-    char command[64];
-    memset(command, '#', sizeof command);
-    format_extraction_command(command, 40, "C:\\archive.zip", "C:\\destination");
-    EXPECT_EQ(strlen(command), 39u);
-    EXPECT_EQ(command[40], '#') << "nothing is written past the capacity";
+    const std::string longest(FILE_PATH_CAPACITY - 1, '\'');
+    const std::string doubled(2 * longest.size(), '\'');
+    char command[EXTRACTION_COMMAND_CAPACITY];
+    format_extraction_command(command, longest.c_str(), longest.c_str());
+    EXPECT_EQ(std::string(command), "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '" +
+                                        doubled + "' -DestinationPath '" + doubled + "' -Force\"");
+
+    char shortcut[SHORTCUT_COMMAND_CAPACITY];
+    format_shortcut_command(shortcut, longest.c_str(), longest.c_str(), longest.c_str());
+    EXPECT_EQ(strlen(shortcut), strlen(SHORTCUT_COMMAND) - 3 * 2 + 3 * doubled.size());
 }
 
 }  // namespace

@@ -23,12 +23,14 @@ import urllib.request
 sys.dont_write_bytecode = True
 TRY = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(TRY))
+WINE_KIT = os.path.join(SOURCE, "winekit")
 sys.path.insert(0, TRY)
+sys.path.insert(0, WINE_KIT)
 
 import file_server  # noqa: E402 (beside this script)
-import throwaway_ca  # noqa: E402
+import throwaway_ca  # noqa: E402 (the Wine kit's)
 
-WINE_RUN = os.path.join(SOURCE, "tools", "wine-run")
+WINE_RUN = os.path.join(WINE_KIT, "wine-run")
 COURSE_PYTHON = os.path.join(TRY, "course_python.sh")
 # The installer bounds each child it waits for (30 minutes to unpack); this
 # bounds the whole installation on top of that.
@@ -76,7 +78,7 @@ def install(work, program, helpers, ca):
     """Runs the program in a new prefix that stands in for a learner's
     Windows; its status and transcript."""
     prefix = os.path.join(work, "prefix")
-    run(["sh", os.path.join(TRY, "prepare_prefix.sh"), prefix, helpers, SOURCE, ca,
+    run(["sh", os.path.join(WINE_KIT, "prepare_prefix.sh"), prefix, helpers, SOURCE, ca,
          os.path.join(work, "browser.log")], "making the Wine prefix")
     # The stand-in python.exe runs the host's Python through this when asked
     # to (the real embeddable runtime knows nothing of the variable); the

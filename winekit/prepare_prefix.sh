@@ -1,15 +1,15 @@
 #!/bin/sh
 # Makes a Wine prefix stand in for a learner's Windows, for the tests and for
-# tools/build-course --try: the local HTTPS server's CA trusted there (and
+# author/build-course --try: the local HTTPS server's CA trusted there (and
 # nowhere else), PowerShell and timeout.exe (which Wine lacks) where Windows
 # keeps them, and a browser that only records what it is asked to open, into
 # BROWSER_LOG. WINDOWS_BUILD_DIR holds the stand-ins and trust_ca.exe.
 # Usage: prepare_prefix.sh PREFIX WINDOWS_BUILD_DIR SOURCE_DIR CA_DER BROWSER_LOG
 set -eu
 prefix=$1 build=$2 source=$3 ca=$4 browser_log=$5
-"$source/tools/wine-run" "$prefix" "$build/tests/trust_ca.exe" "Z:$ca"
+"$source/winekit/wine-run" "$prefix" "$build/winekit/trust_ca.exe" "Z:$ca"
 system32=$prefix/drive_c/windows/system32
-cp "$build/standins/powershell.exe" "$system32/WindowsPowerShell/v1.0/powershell.exe"
-cp "$build/standins/timeout.exe" "$system32/timeout.exe"
-"$source/tools/wine-run" "$prefix" reg add 'HKCU\Software\Wine\WineBrowser' \
-  /v Browsers /d "\"$source/tools/try/browser_log.sh\" \"$browser_log\"" /f >/dev/null
+cp "$build/winekit/standins/powershell.exe" "$system32/WindowsPowerShell/v1.0/powershell.exe"
+cp "$build/winekit/standins/timeout.exe" "$system32/timeout.exe"
+"$source/winekit/wine-run" "$prefix" reg add 'HKCU\Software\Wine\WineBrowser' \
+  /v Browsers /d "\"$source/winekit/browser_log.sh\" \"$browser_log\"" /f >/dev/null

@@ -1,5 +1,5 @@
 /* Stand-in for Windows PowerShell, which Wine does not have, put in a Wine
-   prefix by the tests and by tools/build-course --try. It accepts only the
+   prefix by the tests and by author/build-course --try. It accepts only the
    two commands Quillby setup runs -- Expand-Archive of a zip and a
    WScript.Shell shortcut -- and really carries them out, so an installation
    under Wine gets the files and exit codes the real PowerShell would give. Each command line is

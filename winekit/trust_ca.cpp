@@ -1,5 +1,5 @@
 // Makes the current Wine prefix trust a local HTTPS server's throwaway CA (the
-// tests', or that of tools/build-course --try) by adding its DER certificate
+// tests', or that of author/build-course --try) by adding its DER certificate
 // to the local machine's ROOT store.
 // Only the prefix's registry changes; the host's trust store is never touched.
 //

@@ -31,8 +31,8 @@ sys.dont_write_bytecode = True
 TRY = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(TRY))
 
-import check_served  # noqa: E402 (in tools/, beside this folder)
-import generate_stub  # noqa: E402
+import check_served  # noqa: E402 (beside this folder)
+import course_description  # noqa: E402
 
 INSIDE = os.path.join(TRY, "install_in_namespace.py")
 HELPER_TARGETS = ["standin_powershell", "standin_timeout", "trust_ca"]
@@ -99,8 +99,8 @@ def main(argv):
     options = parser.parse_args(argv)
     files = os.path.abspath(options.files or os.path.dirname(os.path.abspath(options.description)))
     try:
-        values, parts = generate_stub.pinned(*generate_stub.parse(options.description), files)
-    except (generate_stub.DescriptionError, OSError) as error:
+        values, parts = course_description.pinned(*course_description.parse(options.description), files)
+    except (course_description.DescriptionError, OSError) as error:
         print(f"try_course.py: {error}")
         return 1
     return try_program(options.program, values, parts, files, options.helpers)

@@ -33,7 +33,7 @@ import time
 import urllib.parse
 
 # The throwaway CA is made the way build-course --try makes its own.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "try"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import throwaway_ca  # noqa: E402
 
 CA_SUBJECT = "/CN=Quillby test CA"

@@ -1,10 +1,10 @@
 """The rules a course's archives must meet to install on a learner's machine,
-checked by tools/build-course before anything is written: each archive at
+checked by author/build-course before anything is written: each archive at
 hand (pinned as file:) a zip that Windows PowerShell's Expand-Archive unpacks
 whole into its folder, the runtime with python.exe at its top and the payload
 with server.py at the install folder's top. An archive pinned by its digest
 is not at hand, and with one such part the payload's server.py is taken on
-trust. A fault raises generate_stub.DescriptionError naming the archive and
+trust. A fault raises course_description.DescriptionError naming the archive and
 the entry."""
 
 import os
@@ -12,7 +12,7 @@ import re
 import zipfile
 import zlib
 
-import generate_stub
+import course_description
 
 # Windows counts a path in UTF-16 units, its terminator included; the install
 # folder on a real machine is taken as that of a 20-character user name (the
@@ -46,16 +46,16 @@ def entries_of(archive, shown_as):
             infos = opened.infolist()
             for info in infos:
                 if info.flag_bits & 0x1:
-                    raise generate_stub.DescriptionError(f"{shown_as}: {info.filename}: the entry is encrypted")
+                    raise course_description.DescriptionError(f"{shown_as}: {info.filename}: the entry is encrypted")
                 if info.compress_type not in UNPACKED_METHODS:
-                    raise generate_stub.DescriptionError(
+                    raise course_description.DescriptionError(
                         f"{shown_as}: {info.filename}: compression method {info.compress_type}; Windows PowerShell "
                         f"unpacks only {' and '.join(UNPACKED_METHODS.values())} entries")
             damaged = opened.testzip()
     except (zipfile.BadZipFile, zlib.error, EOFError) as error:
-        raise generate_stub.DescriptionError(f"{shown_as}: not a readable zip archive: {error}")
+        raise course_description.DescriptionError(f"{shown_as}: not a readable zip archive: {error}")
     if damaged:
-        raise generate_stub.DescriptionError(f"{shown_as}: not a readable zip archive: {damaged} is damaged")
+        raise course_description.DescriptionError(f"{shown_as}: not a readable zip archive: {damaged} is damaged")
     return [info.filename for info in infos]
 
 
@@ -66,20 +66,20 @@ def check_entries(entries, shown_as, folder):
     for entry in entries:
         parts = segments(entry)
         if entry.startswith(("/", "\\")) or DRIVE.match(entry) or ".." in parts:
-            raise generate_stub.DescriptionError(f"{shown_as}: {entry}: the entry would land outside its folder")
+            raise course_description.DescriptionError(f"{shown_as}: {entry}: the entry would land outside its folder")
         for segment in parts:
-            fault = generate_stub.windows_name_fault(segment)
+            fault = course_description.windows_name_fault(segment)
             if fault:
-                raise generate_stub.DescriptionError(f"{shown_as}: {entry}: {fault}")
+                raise course_description.DescriptionError(f"{shown_as}: {entry}: {fault}")
         length = utf16_length(folder + "\\" + "\\".join(parts))
         if length >= PATH_LIMIT:
-            raise generate_stub.DescriptionError(
+            raise course_description.DescriptionError(
                 f"{shown_as}: {entry}: installed under C:\\Users\\ and a 20-character user name, its path would "
                 f"be {length} characters, {length - PATH_LIMIT + 1} over Windows PowerShell's limit of "
                 f"{PATH_LIMIT - 1} ({PATH_LIMIT} with the terminator)")
         key = windows_case("/".join(parts))
         if key in seen:
-            raise generate_stub.DescriptionError(
+            raise course_description.DescriptionError(
                 f"{shown_as}: {seen[key]} and {entry} differ only in letter case; Windows keeps one of them")
         seen[key] = entry
 
@@ -99,7 +99,7 @@ def at_top(entries, name):
 
 def missing(name, folder_role, shown_as, deeper):
     where = f"; {deeper} is further down: pack that folder's contents, not the folder" if deeper else ""
-    return generate_stub.DescriptionError(f"{shown_as}: no {name} at the top of {folder_role}{where}")
+    return course_description.DescriptionError(f"{shown_as}: no {name} at the top of {folder_role}{where}")
 
 
 def check_course(values, parts, files, staged):
@@ -107,7 +107,7 @@ def check_course(values, parts, files, staged):
     machine. STAGED maps an archive's place in the files folder to where it
     is packed until the checks pass."""
     install_folder = INSTALL_FOLDER_ON_A_REAL_MACHINE + values["install_folder"]
-    runtime = generate_stub.pin_file(values["runtime_sha256"], files)
+    runtime = course_description.pin_file(values["runtime_sha256"], files)
     if runtime:
         entries = entries_of(staged.get(os.path.normpath(runtime), runtime), runtime)
         check_entries(entries, runtime, install_folder + "\\" + RUNTIME_FOLDER)
@@ -115,7 +115,7 @@ def check_course(values, parts, files, staged):
         if not found:
             raise missing("python.exe", "the runtime folder", runtime, deeper)
     server_at_top, deeper = False, None
-    archives = [generate_stub.pin_file(pin, files) for _, pin, _ in parts]
+    archives = [course_description.pin_file(pin, files) for _, pin, _ in parts]
     for archive in filter(None, archives):
         entries = entries_of(staged.get(os.path.normpath(archive), archive), archive)
         check_entries(entries, archive, install_folder)
