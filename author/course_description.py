@@ -54,7 +54,9 @@ FIELDS = {
 VERSION_FIELDS = {"version": None, "product_name": "install_folder", "description": "title", "publisher": None}
 DEFAULT_VERSION = "1.0.0"
 PIN = re.compile(r"[0-9a-f]{64}")
-VERSION = re.compile(r"\d{1,5}(\.\d{1,5}){0,3}")
+# ASCII digits only: Python's \d would let other scripts' digits through,
+# which neither the resource compiler nor an address takes.
+VERSION = re.compile(r"[0-9]{1,5}(\.[0-9]{1,5}){0,3}")
 # Names end up in paths, addresses and between quotes in command lines; the
 # folder and the shortcut, which the learner sees, may hold blanks and the
 # letters of any script (the program runs in the UTF-8 code page), the
@@ -62,7 +64,11 @@ VERSION = re.compile(r"\d{1,5}(\.\d{1,5}){0,3}")
 FILE_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
 SHOWN_PUNCTUATION = " ._-"
 # Windows keeps these device names for itself, alone or before a dot.
-RESERVED_NAME = re.compile(r"(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\..*)?", re.IGNORECASE)
+RESERVED_NAME = re.compile(r"(CON|PRN|AUX|NUL|COM[0-9¹²³]|LPT[0-9¹²³])(\..*)?", re.IGNORECASE)
+# A course address the launcher hands to cmd.exe's start: the characters of
+# an address (RFC 3986) but the quotes, which cmd.exe takes as its own; the
+# launcher escapes % and &, which it would otherwise expand and split at.
+COURSE_URL = re.compile(r"http://(127\.0\.0\.1|localhost):([0-9]{1,5})/[A-Za-z0-9._~:/?#\[\]@!$&()*+,;=%-]*")
 CHARACTERS_WINDOWS_REFUSES = '<>:"/\\|?*'
 FILE_PIN = "file:"
 
@@ -110,8 +116,10 @@ def check(path, values, parts, where_of):
             raise DescriptionError(f"{where_of[key]}: {key} must be an https:// address")
     if values["payload_base_url"].endswith("/"):
         raise DescriptionError(f"{where_of['payload_base_url']}: payload_base_url must not end in /")
-    if not re.fullmatch(r"http://(127\.0\.0\.1|localhost):\d+/\S*", values["course_url"]):
-        raise DescriptionError(f"{where_of['course_url']}: course_url must be a local http:// address with a port")
+    course_url = COURSE_URL.fullmatch(values["course_url"])
+    if not course_url or not 1 <= int(course_url.group(2)) <= 65535:
+        raise DescriptionError(f"{where_of['course_url']}: course_url must be a local http:// address with a port "
+                               "from 1 to 65535, in the characters of an address (no blank, quote or < > \\ ^ ` { | })")
     for key, plain in (("install_folder", is_shown_name), ("launcher_name", FILE_NAME.fullmatch),
                        ("shortcut_name", is_shown_name)):
         check_name(values[key], where_of[key], key, plain)
@@ -144,30 +152,37 @@ def parse(path):
     as (name, pin or file:PATH, place); every fault but an unreadable pin file
     is found here."""
     values, where_of, parts = {}, {}, []
-    with open(path, encoding="utf-8") as description:
-        for number, line in enumerate(description, 1):
-            line = line.strip()
-            if not line or line.startswith("#"):
-                continue
-            where = f"{path}:{number}"
-            key, colon, value = line.partition(":")
-            key, value = key.strip(), value.strip()
-            if not colon or not value:
-                raise DescriptionError(f"{where}: expected 'key: value'")
-            if key == "part":
-                fields = value.split()
-                if len(fields) != 2:
-                    raise DescriptionError(f"{where}: part takes a plain file name and a pin")
-                check_name(fields[0], where, f"part {fields[0]}", FILE_NAME.fullmatch)
-                check_pin(fields[1], where, f"part {fields[0]}")
-                parts.append((fields[0], fields[1], where))
-            elif key in FIELDS or key in VERSION_FIELDS:
-                if key in values:
-                    raise DescriptionError(f"{where}: {key} given twice")
-                values[key] = value
-                where_of[key] = where
-            else:
-                raise DescriptionError(f"{where}: unknown field {key}")
+    with open(path, "rb") as description:
+        data = description.read()
+    # Windows Notepad saves UTF-8 with a byte-order mark and CR LF lines.
+    try:
+        text = data.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        line = data[:error.start].count(b"\n") + 1
+        raise DescriptionError(f"{path}:{line}: not UTF-8 text: save the description as UTF-8")
+    for number, line in enumerate(text.split("\n"), 1):
+        line = line.strip()
+        if not line or line.startswith("#"):
+            continue
+        where = f"{path}:{number}"
+        key, colon, value = line.partition(":")
+        key, value = key.strip(), value.strip()
+        if not colon or not value:
+            raise DescriptionError(f"{where}: expected 'key: value'")
+        if key == "part":
+            fields = value.split()
+            if len(fields) != 2:
+                raise DescriptionError(f"{where}: part takes a plain file name and a pin")
+            check_name(fields[0], where, f"part {fields[0]}", FILE_NAME.fullmatch)
+            check_pin(fields[1], where, f"part {fields[0]}")
+            parts.append((fields[0], fields[1], where))
+        elif key in FIELDS or key in VERSION_FIELDS:
+            if key in values:
+                raise DescriptionError(f"{where}: {key} given twice")
+            values[key] = value
+            where_of[key] = where
+        else:
+            raise DescriptionError(f"{where}: unknown field {key}")
     check(path, values, parts, where_of)
     return values, where_of, parts
 

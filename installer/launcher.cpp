@@ -16,6 +16,20 @@
 /* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
 static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;
 
+/* Writes text into a batch file so that cmd.exe reads it back as written:
+ * there % starts a variable (a query's %20 would lose its %2) and & ends the
+ * command (the rest of a query would run as a command of its own). */
+static void write_for_cmd(FILE *file, const char *text)
+{
+    for (const char *c = text; *c; c++) {
+        if (*c == '%')
+            fputc('%', file);
+        else if (*c == '&')
+            fputc('^', file);
+        fputc(*c, file);
+    }
+}
+
 /* The script starts the server from the install folder, whatever folder the
  * shortcut or the shell starts it in, then gives it two seconds to listen
  * before the browser asks for the page. Lines end in CR LF for cmd.exe. */
@@ -28,7 +42,9 @@ static void write_launcher(const char *launcher_file)
     fputs("cd /d \"%~dp0\"\r\n", file);
     fputs("start \"\" /min python\\python.exe server.py\r\n", file);
     fputs("timeout /t 2 /nobreak >nul\r\n", file);
-    fprintf(file, "start %s\r\n", COURSE_URL);
+    fputs("start ", file);
+    write_for_cmd(file, COURSE_URL);
+    fputs("\r\n", file);
     fclose(file);
 }
 

@@ -39,6 +39,9 @@ INSTALL_SECONDS = 45 * 60
 # gets this long from the end of the installation to answer.
 ANSWER_SECONDS = 60
 POLL_SECONDS = 0.5
+# The launcher starts the server 2 seconds before it opens the browser; a
+# server not running this long after that has ended.
+STARTING_SECONDS = 3
 
 
 class TryFailed(Exception):
@@ -96,12 +99,35 @@ def install(work, program, helpers, ca):
     return status, [line for line in lines if line.strip()]
 
 
-def page_title(course_url):
+def course_server_ended(work):
+    """Whether the course's server has come and gone: the launcher has opened
+    the browser, which it does after starting the server, and no process
+    runs server.py any more."""
+    try:
+        opened = os.path.getmtime(os.path.join(work, "browser.log"))
+    except OSError:
+        return False
+    # A process that Wine is still starting may not name its script yet.
+    if time.time() - opened < STARTING_SECONDS:
+        return False
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                if b"server.py" in cmdline.read():
+                    return False
+        except OSError:
+            continue  # gone already
+    return True
+
+
+def page_title(course_url, work):
     """The title of the page the course serves; TryFailed when it does not
-    answer with HTTP 200 in time."""
+    answer with HTTP 200 in time, or its server has ended."""
     deadline = time.monotonic() + ANSWER_SECONDS
     last = "no answer"
     while time.monotonic() < deadline:
+        if course_server_ended(work):
+            raise TryFailed(f"The course did not answer at {course_url}: its server has ended ({last}).")
         try:
             with urllib.request.urlopen(course_url, timeout=5) as answer:
                 page = answer.read().decode("utf-8", "replace")
@@ -156,7 +182,7 @@ def main(argv):
         print("\n".join(transcript), flush=True)
         if status != 0:
             raise TryFailed(f"The installer ended with status {status}.")
-        print(f"{options.course_url} answers: {page_title(options.course_url)}", flush=True)
+        print(f"{options.course_url} answers: {page_title(options.course_url, options.work)}", flush=True)
         return 0
     except (TryFailed, throwaway_ca.OpensslError, subprocess.TimeoutExpired, OSError) as error:
         report_failure(str(error), options.work, requests)

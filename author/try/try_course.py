@@ -42,11 +42,22 @@ REMOVAL_ATTEMPTS = 20
 INTERRUPTED = 130  # the status a shell gives a command ended by Ctrl-C
 
 
+NEEDS_ROOT = "--try needs root: it installs in network, mount and process namespaces of its own (unshare)"
+
+
+def may_try():
+    return os.geteuid() == 0
+
+
 def served_files(values, parts, files):
     """Each address the program fetches, in order, with the file it is served
-    from: the one of the files folder named by the address's last segment."""
-    return [(address, os.path.join(files, urllib.parse.urlsplit(address).path.rsplit("/", 1)[-1]))
-            for _, address, _ in check_served.addresses(values, parts)]
+    from: the very file its pin is computed from, or for a pin given as a
+    digest the one of the files folder named by the address's last segment.
+    VALUES and PARTS are as described, pins as written."""
+    rows = check_served.addresses(values, [(name, pin) for name, pin, _ in parts])
+    return [(address, course_description.pin_file(pin, files)
+             or os.path.join(files, urllib.parse.urlsplit(address).path.rsplit("/", 1)[-1]))
+            for _, address, pin in rows]
 
 
 def remove(folder):
@@ -59,7 +70,8 @@ def remove(folder):
 
 
 def try_program(program, values, parts, files, helpers):
-    """Installs PROGRAM under Wine and waits for its course; the exit status."""
+    """Installs PROGRAM under Wine and waits for its course; the exit status.
+    VALUES and PARTS are as described, pins as written."""
     work = tempfile.mkdtemp(prefix="quillby-try-")
     command = ["unshare", "--net", "--mount", "--pid", "--fork", "--kill-child", "--mount-proc",
                sys.executable, INSIDE, "--work", work, "--program", os.path.abspath(program),
@@ -98,8 +110,10 @@ def main(argv):
     parser.add_argument("--files", help="the folder the pins come from (default: the description's folder)")
     options = parser.parse_args(argv)
     files = os.path.abspath(options.files or os.path.dirname(os.path.abspath(options.description)))
+    if not may_try():
+        parser.error(NEEDS_ROOT)
     try:
-        values, parts = course_description.pinned(*course_description.parse(options.description), files)
+        values, _, parts = course_description.parse(options.description)
     except (course_description.DescriptionError, OSError) as error:
         print(f"try_course.py: {error}")
         return 1

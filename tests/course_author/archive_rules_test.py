@@ -130,5 +130,48 @@ class ArchiveRules(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.tree))
 
 
+class PackedFolders(unittest.TestCase):
+    """What --pack does with what an author's folder may hold besides files."""
+
+    def setUp(self):
+        self.work = fresh_folder(os.path.join(WORK, "packed-folders"))
+        self.description = os.path.join(self.work, "rules.course")
+        with open(self.description, "w", encoding="utf-8") as out:
+            out.write(description_text(dict(FIELDS, runtime_sha256="0" * 64), [("app.zip", "file:app.zip")]))
+        self.course = os.path.join(self.work, "course")
+        write_files(fresh_folder(self.course), {"server.py": "print('rules')\n"})
+        self.private = os.path.join(self.work, "private")
+        write_files(fresh_folder(self.private), {"grades.txt": "secret\n"})
+        self.files = fresh_folder(os.path.join(self.work, "files"))
+
+    def pack(self):
+        return build_course(self.description, "--files", self.files, "--pack", f"app.zip={self.course}", "--check")
+
+    def test_links_out_of_the_folder_or_to_folders_or_broken_are_refused_by_name(self):
+        for kind, target, name, fragment in [
+                ("file outside", os.path.join(self.private, "grades.txt"), "notes.txt",
+                 f"a link to {self.private}/grades.txt, outside the folder packed"),
+                ("folder", self.private, "more", "a link to a folder"),
+                ("broken", os.path.join(self.work, "gone.txt"), "gone.txt", "a broken link")]:
+            with self.subTest(kind):
+                link = os.path.join(self.course, name)
+                os.symlink(target, link)
+                run = self.pack()
+                os.remove(link)
+                self.assertNotEqual(run.returncode, 0, run.stdout)
+                self.assertIn(f"build-course: {link}: {fragment}", run.stderr)
+                self.assertEqual(os.listdir(self.files), [])
+
+    def test_empty_folders_are_kept_and_a_link_inside_packs_its_file(self):
+        os.makedirs(os.path.join(self.course, "progress", "saved"))
+        os.symlink("server.py", os.path.join(self.course, "main.py"))
+        run = self.pack()
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with zipfile.ZipFile(os.path.join(self.files, "app.zip")) as archive:
+            self.assertEqual(archive.namelist(), ["main.py", "progress/saved/", "server.py"])
+            self.assertTrue(archive.getinfo("progress/saved/").is_dir())
+            self.assertEqual(archive.read("main.py"), b"print('rules')\n")
+
+
 if __name__ == "__main__":
     unittest.main()

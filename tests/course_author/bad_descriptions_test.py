@@ -72,6 +72,16 @@ FAULTS = [
      "shortcut_name: 'Refusal?.lnk' holds '?', which Windows does not allow"),
     ("trailing dot", set_field("install_folder", "install_folder: RefusalCourse."),
      "install_folder: 'RefusalCourse.' ends in a dot or a blank"),
+    ("device name with a superscript digit", set_field("install_folder", "install_folder: COM\u00b9"),
+     "install_folder: 'COM\u00b9' is a device name Windows reserves"),
+    ("version in Arabic-Indic digits", set_field("version", "version: \u0663.\u0661"),
+     "version must be 1 to 4 numbers"),
+    ("port in Arabic-Indic digits", set_field("course_url", "course_url: http://127.0.0.1:\u0668\u0667\u0669\u0663/"),
+     "course_url must be a local http:// address with a port from 1 to 65535"),
+    ("port out of range", set_field("course_url", "course_url: http://127.0.0.1:87930/"),
+     "course_url must be a local http:// address with a port from 1 to 65535"),
+    ("quote in the course address", set_field("course_url", 'course_url: http://127.0.0.1:8793/?"x'),
+     "in the characters of an address"),
 ]
 
 
@@ -128,6 +138,34 @@ class BadDescriptions(unittest.TestCase):
                 lines, line = fault(self.lines)
                 place = f"{self.description}:{line}: " if line else f"{self.description}: "
                 self.assert_refused(self.run_with(lines), "build-course: " + place, message)
+
+    def test_a_description_saved_by_notepad_passes_the_checks(self):
+        with open(self.description, "wb") as out:
+            out.write(b"\xef\xbb\xbf" + "\r\n".join(self.lines).encode("utf-8") + b"\r\n")
+        run = build_course(self.description, self.output, "--files", self.files, "--pack",
+                           f"refusal-1.zip={self.course}", "--check")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn("Pinned payload part refusal-1.zip: ", run.stdout)
+
+    def test_a_description_not_in_utf8_is_refused(self):
+        with open(self.description, "wb") as out:
+            out.write("\n".join(self.lines).replace("Refusal course", "Cours refus\u00e9").encode("latin-1"))
+        self.assert_refused(build_course(self.description, self.output, "--files", self.files),
+                            f"build-course: {self.description}:1: not UTF-8 text")
+
+    def test_try_without_root_is_refused_before_anything(self):
+        with open(self.description, "w", encoding="utf-8") as out:
+            out.write("\n".join(self.lines) + "\n")
+        nobody = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", sys.executable,
+                                 os.path.join(SOURCE, "author", "build-course"), self.description, self.output,
+                                 "--files", self.files, "--build-dir", self.tree, "--pack",
+                                 f"refusal-1.zip={self.course}", "--try"], capture_output=True, text=True)
+        self.assert_refused(nobody, "--try needs root")
+
+    def test_help_says_where_the_fields_are_described(self):
+        run = build_course("--help")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn(os.path.join(SOURCE, "author", "course_description.py"), run.stdout.replace("\n", " "))
 
     def test_packing_an_archive_the_description_does_not_pin(self):
         run = self.run_with(self.lines, "--pack", f"other.zip={self.course}")

@@ -16,7 +16,9 @@ BUILD_COURSE = os.path.join(SOURCE, "author", "build-course")
 SECOND = os.path.join(WORK, "second")
 SECOND_DESCRIPTION = os.path.join(SECOND, "lantern.course")
 SECOND_UPLOAD = os.path.join(SECOND, "upload")
-SECOND_TREE = os.path.join(SECOND, "tree")
+# One build tree for every course these tests build: from one course to the
+# next only the course's own unit and the link are done again.
+TREE = os.path.join(WORK, "tree")
 SECOND_PROGRAM = os.path.join(SECOND_UPLOAD, "lantern-setup.exe")
 # Any 64 hex digits will do for a runtime that no test downloads.
 SECOND_RUNTIME_PIN = hashlib.sha256(b"the lantern runtime").hexdigest()
@@ -52,8 +54,8 @@ def build_course(*arguments, environment=None):
 
 
 def build_second_course(output, *arguments, environment=None):
-    """The one command on the second course, in its own build tree."""
-    return build_course(SECOND_DESCRIPTION, output, "--files", SECOND_UPLOAD, "--build-dir", SECOND_TREE, *arguments,
+    """The one command on the second course, in the shared build tree."""
+    return build_course(SECOND_DESCRIPTION, output, "--files", SECOND_UPLOAD, "--build-dir", TREE, *arguments,
                         environment=environment)
 
 

@@ -1,13 +1,12 @@
 """The same sources and description give the same bytes: the one command,
 in a build tree of its own, makes byte for byte the programs the windows
-tree made. The default course is built from its description alone, so the
-test also holds that description to the constants written by hand; the
-sample course is built as README.md tells course authors to."""
+tree made: the default course, and the sample course built as README.md
+tells course authors to."""
 import os
 import shutil
 import unittest
 
-from course_author import BUILD, SOURCE, WORK, build_course, fresh_folder
+from course_author import BUILD, SOURCE, TREE, WORK, build_course, fresh_folder
 
 
 class SameBytes(unittest.TestCase):
@@ -19,7 +18,7 @@ class SameBytes(unittest.TestCase):
         work = fresh_folder(os.path.join(WORK, "default-course"))
         program = os.path.join(work, "quillby-setup.exe")
         run = build_course(os.path.join(SOURCE, "courses", "quillby.course"), program,
-                           "--build-dir", os.path.join(work, "tree"))
+                           "--build-dir", TREE)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assert_same_file(program, os.path.join(BUILD, "quillby-setup.exe"))
 
@@ -31,7 +30,7 @@ class SameBytes(unittest.TestCase):
         program = os.path.join(upload, "quillby-sample-setup.exe")
         run = build_course(os.path.join(SOURCE, "sample-course", "sample.course"), program, "--files", upload,
                            "--pack", f"sample-course.zip={os.path.join(SOURCE, 'sample-course', 'course')}",
-                           "--build-dir", os.path.join(work, "tree"))
+                           "--build-dir", TREE)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assert_same_file(os.path.join(upload, "sample-course.zip"),
                               os.path.join(BUILD, "sample-course-files", "sample-course.zip"))

@@ -5,9 +5,14 @@ status 1 and shows what the server said. Neither run leaves a process or a
 prefix behind."""
 import os
 import shutil
+import sys
 import unittest
 
-from course_author import BUILD, WORK, build_course, description_text, fresh_folder, write_files
+from course_author import BUILD, SOURCE, TREE, WORK, build_course, description_text, fresh_folder, write_files
+
+sys.path.insert(0, os.path.join(SOURCE, "author"))
+sys.path.insert(0, os.path.join(SOURCE, "author", "try"))
+import try_course  # noqa: E402
 
 TRY = os.path.join(WORK, "try")
 FIELDS = {
@@ -64,7 +69,7 @@ class TryFrenchCourse(unittest.TestCase):
         with open(description, "w", encoding="utf-8") as out:
             out.write(description_text(FIELDS, [("cours.zip", "file:cours.zip")]))
         run = build_course(description, os.path.join(upload, "cours-setup.exe"), "--files", upload,
-                           "--pack", f"cours.zip={course}", "--build-dir", os.path.join(TRY, "tree"), "--try",
+                           "--pack", f"cours.zip={course}", "--build-dir", TREE, "--try",
                            environment={"TMPDIR": temporary})
         self.assertEqual(processes_of(temporary), [], "processes of the try are left running")
         self.assertEqual(os.listdir(temporary), [], "the try left its prefix behind")
@@ -82,6 +87,17 @@ class TryFrenchCourse(unittest.TestCase):
         self.assertIn("Install complete. Opening the course...\n", run.stdout)
         self.assertIn("The course did not answer at http://127.0.0.1:8793/", run.stdout)
         self.assertIn("The course server said:\nserver.py: the lessons folder is missing\n", run.stdout)
+
+
+class ServedFiles(unittest.TestCase):
+    def test_each_address_serves_the_file_its_pin_is_computed_from(self):
+        parts = [("cours.zip", "file:builds/2/cours-v2.zip", "here:1"), ("media.zip", "0" * 64, "here:2")]
+        self.assertEqual(try_course.served_files(FIELDS, parts, "/upload"), [
+            ("https://python.cours.example/ftp/python-runtime.zip", "/upload/python-runtime.zip"),
+            ("https://fichiers.cours.example/files/cours.zip", "/upload/builds/2/cours-v2.zip"),
+            # Pinned by its digest: the file named as the address is the one.
+            ("https://fichiers.cours.example/files/media.zip", "/upload/media.zip"),
+        ])
 
 
 if __name__ == "__main__":

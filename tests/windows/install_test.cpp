@@ -37,7 +37,6 @@ TEST(Install, CompleteInstallation)
               text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
     expect_installed_files(w.install);
-    EXPECT_EQ(strlen(LAUNCHER), 127u);
     expect_shortcut(w);
     EXPECT_EQ(read_file(w.powershell_log), full_powershell_log(w.install, w.desktop));
     expect_course_started(w);

@@ -51,15 +51,20 @@ TEST(RunHidden, ReturnsOnlyOnceTheChildHasEnded)
     DeleteFileA(marker);
 }
 
-// A child past its time limit is ended and counts as failed: here it would
-// have written its file after ten seconds, and never does.
+// A child past its time limit is ended and counts as failed: a ten-second
+// wait that would have ended with status 0 fails after one second, and its
+// program file is free the moment run_hidden returns, as it is only once no
+// process runs from it (while one does, Windows refuses to write to it).
 TEST(RunHidden, EndsAChildPastItsTimeLimit)
 {
-    const char *marker = "run_hidden_late_marker.txt";
-    DeleteFileA(marker);
-    EXPECT_EQ(run_cmd("cmd /c \"timeout /t 10 /nobreak >nul & echo late>run_hidden_late_marker.txt\"", 1000), 1);
-    Sleep(12000);
-    EXPECT_FALSE(file_exists(marker));
+    const std::string child = current_folder() + "\\run_hidden_late_child.exe";
+    ASSERT_TRUE(CopyFileA(beside_test_program("..\\winekit\\standins\\timeout.exe").c_str(), child.c_str(), FALSE));
+    EXPECT_EQ(run_hidden(child.c_str(), "timeout /t 10 /nobreak", current_folder().c_str(), 1000), 1);
+    HANDLE image = CreateFileA(child.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    EXPECT_NE(image, INVALID_HANDLE_VALUE) << "the child still runs (error " << GetLastError() << ")";
+    CloseHandle(image);
+    DeleteFileA(child.c_str());
 }
 
 }  // namespace
