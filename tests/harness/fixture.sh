@@ -20,7 +20,7 @@ case "$action" in
 up)
   bash "$source/winekit/server_ctl.sh" stop "$state"
   mkdir -p "$build/served-files"
-  rm -f "$state/requests.log"
+  rm -f "$state/requests.log" "$build/browser.log"
   bash "$source/winekit/server_ctl.sh" start "$state" "$build/served-files" 1800 48443
   sh "$source/winekit/prepare_prefix.sh" "$build/wineprefix" "$build" "$source" "$state/ca.der" "$build/browser.log"
   unmount_small_fs
