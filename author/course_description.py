@@ -3,7 +3,7 @@ tool that reads one (generate_stub.py, build-course, its checks and its try).
 
 A course description is a text file of "key: value" lines ('#' starts a
 comment line). Every key but "part" appears at most once; all but the last
-four are required:
+five are required:
 
     title: Quillby - setup               first banner line
     tagline: This installs ...           second banner line
@@ -22,8 +22,12 @@ four are required:
     product_name: Quillby                product name (default: install_folder)
     description: Quillby course setup    file description (default: title)
     publisher: Quillby                   company name (default: none given)
+    icon: quillby.ico                    the program's, the shortcut's and the
+                                         apps list's icon, a .ico file next to
+                                         the description (default: none)
 
-The last four are what Windows shows in the program's file properties.
+Four of the last five are what Windows shows in the program's file
+properties.
 
 A relative file: path is taken from the folder given with --files, or else
 from the description's folder. Any fault is reported with the line and field
@@ -53,6 +57,9 @@ FIELDS = {
 # (None: a fixed default, or left out of the resource).
 VERSION_FIELDS = {"version": None, "product_name": "install_folder", "description": "title", "publisher": None}
 DEFAULT_VERSION = "1.0.0"
+ICON = "icon"
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+BITMAP_HEADER_SIZE = 40
 PIN = re.compile(r"[0-9a-f]{64}")
 # ASCII digits only: Python's \d would let other scripts' digits through,
 # which neither the resource compiler nor an address takes.
@@ -107,6 +114,44 @@ def check_name(name, where, field, plain):
         raise DescriptionError(f"{where}: {field} must be a plain file name")
 
 
+def icon_fault(data):
+    """Why DATA is not an icon file Windows can show (its layout: an icon
+    directory, then each image as PNG or as a bitmap), or None."""
+    if len(data) < 6 or data[:4] != b"\0\0\1\0" or int.from_bytes(data[4:6], "little") == 0:
+        return "no icon directory at its start"
+    count = int.from_bytes(data[4:6], "little")
+    images = 6 + 16 * count
+    if len(data) < images:
+        return f"its directory names {count} images but the file ends first"
+    for index in range(count):
+        entry = data[6 + 16 * index:22 + 16 * index]
+        size, offset = int.from_bytes(entry[8:12], "little"), int.from_bytes(entry[12:16], "little")
+        image = data[offset:offset + size]
+        if offset < images or size == 0 or len(image) != size:
+            return f"image {index + 1} lies outside the file"
+        if not image.startswith(PNG_SIGNATURE) and int.from_bytes(image[:4], "little") != BITMAP_HEADER_SIZE:
+            return f"image {index + 1} is neither PNG nor a bitmap"
+    return None
+
+
+def icon_file(path, values):
+    """The icon's file, next to the description at PATH, or None."""
+    return os.path.join(os.path.dirname(os.path.abspath(path)), values[ICON]) if ICON in values else None
+
+
+def check_icon(path, values, where):
+    name = values[ICON]
+    if not FILE_NAME.fullmatch(name) or not name.lower().endswith(".ico"):
+        raise DescriptionError(f"{where}: icon must be the plain name of a .ico file next to the description")
+    try:
+        with open(icon_file(path, values), "rb") as icon:
+            fault = icon_fault(icon.read())
+    except OSError as error:
+        raise DescriptionError(f"{where}: icon: cannot read {icon_file(path, values)}: {error.strerror}")
+    if fault:
+        raise DescriptionError(f"{where}: icon: {name} is not a valid icon: {fault}")
+
+
 def check(path, values, parts, where_of):
     for key in FIELDS:
         if key not in values:
@@ -140,6 +185,8 @@ def check(path, values, parts, where_of):
     for key in ("product_name", "description", "publisher"):
         if key in values and not values[key].isprintable():
             raise DescriptionError(f"{where_of[key]}: {key} must be printable text")
+    if ICON in values:
+        check_icon(path, values, where_of[ICON])
     if not parts:
         raise DescriptionError(f"{path}: missing field part: a course has at least one payload archive")
     names = [name for name, _, _ in parts]
@@ -176,7 +223,7 @@ def parse(path):
             check_name(fields[0], where, f"part {fields[0]}", FILE_NAME.fullmatch)
             check_pin(fields[1], where, f"part {fields[0]}")
             parts.append((fields[0], fields[1], where))
-        elif key in FIELDS or key in VERSION_FIELDS:
+        elif key in FIELDS or key in VERSION_FIELDS or key == ICON:
             if key in values:
                 raise DescriptionError(f"{where}: {key} given twice")
             values[key] = value

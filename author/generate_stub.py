@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """Writes, from a course's description (its format: course_description.py),
-the constants unit of its installer and the values of the program's version
-resource.
+the constants unit of its installer and the script of the program's
+resources: its version resource and, when the course has one, its icon.
 
 Usage: generate_stub.py DESCRIPTION [OUTPUT.cpp] [--files FOLDER]
-           [--resource VERSION.rc --program NAME.exe] [--depfile FILE]
+           [--resource RESOURCES.rc --program NAME.exe] [--depfile FILE]
 
-OUTPUT.cpp is the constants unit; VERSION.rc the resource script of the
-version resource, NAME.exe being the program's file name; the depfile lists
+OUTPUT.cpp is the constants unit; RESOURCES.rc the resource script, NAME.exe
+being the program's file name; the depfile lists
 every file read, for the build to rerun when one changes.
 """
 
@@ -18,8 +18,8 @@ import sys
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from course_description import (FIELDS, FILE_NAME, DescriptionError, parse, pin_files, pinned,  # noqa: E402
-                                shown)
+from course_description import (FIELDS, FILE_NAME, ICON, DescriptionError, icon_file, parse,  # noqa: E402
+                                pin_files, pinned, shown)
 
 
 def c_string(text):
@@ -56,7 +56,7 @@ def render(values, parts, source):
     return "\n".join(lines)
 
 
-def render_resource(values, program, source):
+def render_resource(values, program, source, icon):
     version = shown(values)
     numbers = ",".join(str(int(number)) for number in (version["version"].split(".") + ["0"] * 3)[:4])
     strings = [
@@ -69,11 +69,17 @@ def render_resource(values, program, source):
         ("ProductVersion", version["version"]),
     ]
     lines = [
-        f"// The version resource of {program}, generated from {os.path.basename(source)}",
-        "// by author/generate_stub.py: what Windows shows in the file's properties.",
+        f"// The resources of {program}, generated from {os.path.basename(source)}",
+        "// by author/generate_stub.py: what Windows shows of the file, its icon and",
+        "// its properties.",
         "#pragma code_page(65001)",
         "#include <winver.h>",
         "",
+    ]
+    # The first icon in the file is the one Explorer shows for it.
+    if icon:
+        lines += [f"1 ICON {rc_string(icon)}", ""]
+    lines += [
         "VS_VERSION_INFO VERSIONINFO",
         f"FILEVERSION {numbers}",
         f"PRODUCTVERSION {numbers}",
@@ -125,7 +131,7 @@ def arguments(argv):
     parser.add_argument("description")
     parser.add_argument("output", nargs="?", help="the constants unit to write")
     parser.add_argument("--files", help="where file: pins are found (default: the description's folder)")
-    parser.add_argument("--resource", help="the version resource script to write")
+    parser.add_argument("--resource", help="the resource script to write: version resource and icon")
     parser.add_argument("--program", help="the program's file name, NAME.exe, for the version resource")
     parser.add_argument("--depfile", help="the dependency file to write")
     options = parser.parse_args(argv)
@@ -152,10 +158,12 @@ def main(argv):
         write_if_changed(options.output, render(values, parts, options.description))
         outputs.append(options.output)
     if options.resource:
-        write_if_changed(options.resource, render_resource(values, options.program, options.description))
+        write_if_changed(options.resource, render_resource(values, options.program, options.description,
+                                                           icon_file(options.description, values)))
         outputs.append(options.resource)
     if options.depfile:
         read = [options.description] + [path for path, _ in pin_files(*described, folder)]
+        read += [icon_file(options.description, values)] if ICON in values else []
         write_if_changed(options.depfile, " ".join(map(depfile_path, outputs)) + ": "
                          + " ".join(map(depfile_path, read)) + "\n")
     return 0

@@ -6,7 +6,8 @@ import subprocess
 import sys
 import unittest
 
-from course_author import SOURCE, WORK, build_course, description_text, fresh_folder, sha256_of, write_files
+from course_author import (SOURCE, WORK, build_course, description_text, fresh_folder, icon_file_bytes, png_square,
+                           sha256_of, write_files)
 
 PIN = sha256_of(__file__)
 FIELDS = {
@@ -80,6 +81,9 @@ FAULTS = [
      "course_url must be a local http:// address with a port from 1 to 65535"),
     ("port out of range", set_field("course_url", "course_url: http://127.0.0.1:87930/"),
      "course_url must be a local http:// address with a port from 1 to 65535"),
+    ("icon that is not one", added("icon: broken.ico"),
+     "icon: broken.ico is not a valid icon: no icon directory at its start"),
+    ("icon whose image is cut short", added("icon: cut.ico"), "icon: cut.ico is not a valid icon: image 1 lies outside"),
     ("quote in the course address", set_field("course_url", 'course_url: http://127.0.0.1:8793/?"x'),
      "in the characters of an address"),
 ]
@@ -95,6 +99,10 @@ class BadDescriptions(unittest.TestCase):
         self.output = os.path.join(self.work, "out", "refusal-setup.exe")
         self.tree = os.path.join(self.work, "tree")
         self.lines = description_text(FIELDS, PARTS).splitlines()
+        with open(os.path.join(self.work, "broken.ico"), "wb") as out:
+            out.write(b"GIF89a, not an icon")
+        with open(os.path.join(self.work, "cut.ico"), "wb") as out:
+            out.write(icon_file_bytes(png_square(32, (0, 0, 0, 255)))[:-1])
 
     def run_with(self, lines, *extra):
         with open(self.description, "w", encoding="utf-8") as out:

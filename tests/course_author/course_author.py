@@ -4,8 +4,10 @@ own, file properties that need escaping and UTF-8)."""
 import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import zlib
 
 SOURCE = os.environ["QUILLBY_SOURCE_DIR"]
 BUILD = os.environ["QUILLBY_BUILD_DIR"]  # the windows tree
@@ -37,6 +39,7 @@ SECOND_FIELDS = {
     "version": "2.5.1.7",
     "product_name": "Lantern field notes \u2013 \u00e9dition",
     "publisher": 'The "Lantern" Society \\ Notes',
+    "icon": "lantern.ico",
 }
 # Each payload archive and the folder of the course it is packed from.
 SECOND_PARTS = [
@@ -84,6 +87,23 @@ def description_text(fields, parts):
     return "\n".join(lines + [f"part: {name} {pin}" for name, pin in parts]) + "\n"
 
 
+def png_square(side, rgba):
+    """A PNG image of SIDE by SIDE pixels, all of colour RGBA."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\0" + bytes(rgba) * side for _ in range(side))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def icon_file_bytes(image):
+    """An icon file holding one 32x32 PNG image."""
+    return struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 32, 32, 0, 0, 1, 32, len(image), 22) + image
+
+
+LANTERN_IMAGE = png_square(32, (230, 160, 20, 255))
+
+
 def second_course_folder(name):
     return os.path.join(SECOND, "course", name[:-len(".zip")])
 
@@ -98,4 +118,6 @@ def second_course_sources():
         packs += ["--pack", f"{name}={folder}"]
     with open(SECOND_DESCRIPTION, "w", encoding="utf-8") as out:
         out.write(description_text(SECOND_FIELDS, [(name, f"file:{name}") for name, _ in SECOND_PARTS]))
+    with open(os.path.join(SECOND, SECOND_FIELDS["icon"]), "wb") as out:
+        out.write(icon_file_bytes(LANTERN_IMAGE))
     return packs

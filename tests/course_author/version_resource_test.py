@@ -4,9 +4,11 @@ beside the application manifest; both are read back from the built file."""
 import os
 import unittest
 
-from course_author import BUILD, SECOND_FIELDS, SECOND_PROGRAM, SOURCE
+from course_author import BUILD, LANTERN_IMAGE, SECOND_FIELDS, SECOND_PROGRAM, SOURCE
 from pe_resources import resources, version_info
 
+RT_ICON = 3
+RT_GROUP_ICON = 14
 RT_VERSION = 16
 RT_MANIFEST = 24
 
@@ -17,7 +19,7 @@ def described(path):
     with open(path, encoding="utf-8") as description:
         for line in description:
             key, _, value = line.strip().partition(":")
-            if line.strip() and not line.startswith("#") and key != "part":
+            if line.strip() and not line.startswith("#") and key not in ("part", "icon"):
                 fields[key.strip()] = value.strip()
     return fields
 
@@ -52,7 +54,16 @@ class VersionResource(unittest.TestCase):
         self.assertIn('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', embedded)
 
     def test_second_course(self):
-        self.check_program(SECOND_PROGRAM, SECOND_FIELDS)
+        self.check_program(SECOND_PROGRAM, {key: value for key, value in SECOND_FIELDS.items() if key != "icon"})
+
+    def test_the_course_icon_is_the_programs_own(self):
+        found = resources(SECOND_PROGRAM)
+        self.assertIn((RT_GROUP_ICON, 1), found, "Explorer shows the first icon group's")
+        self.assertEqual([data for (kind, _), data in found.items() if kind == RT_ICON], [LANTERN_IMAGE])
+
+    def test_without_an_icon_the_program_has_none(self):
+        found = resources(os.path.join(BUILD, "quillby-setup.exe"))
+        self.assertEqual([kind for kind, _ in found if kind in (RT_ICON, RT_GROUP_ICON)], [])
 
     def test_default_course(self):
         self.check_program(os.path.join(BUILD, "quillby-setup.exe"),
