@@ -54,7 +54,8 @@ typedef struct {
  * to plain http would show the learner's download to the network. */
 static int ends_on_https(const wininet_library *internet, HINTERNET request)
 {
-    char final_url[INTERNET_MAX_URL_LENGTH];
+    /* INTERNET_MAX_URL_LENGTH counts characters, the terminator not among them. */
+    char final_url[INTERNET_MAX_URL_LENGTH + 1];
     DWORD length = sizeof final_url;
     return internet->query_option(request, INTERNET_OPTION_URL, final_url, &length) &&
            _strnicmp(final_url, "https://", 8) == 0;

@@ -19,8 +19,9 @@ A body named NAME of N bytes is the first N bytes of
 SHA-256("NAME:0") || SHA-256("NAME:1") || ..., so every run serves the same
 bytes. /flaky/NAME serves the file NAME as /files/NAME does, but a request
 without Range is cut inside the body (at a multiple of 16384 bytes, where
-Wine's reads end) and one with Range gets the rest as a 206. /big?mb=N repeats the 1 MiB body named BIG N times; its digest is the
-digest of that repetition.
+Wine's reads end) and one with Range gets the rest as a 206. /big?mb=N
+repeats the 1 MiB body named BIG N times; its digest is the digest of that
+repetition.
 """
 
 import argparse
