@@ -173,9 +173,11 @@ static int close_sink(sink *to)
     return !to->file || fclose(to->file) != 0;
 }
 
-/* Reads one answer's body into the sink. It broke when a read fails or it
- * ends short of end (-1: no end announced). The first failed write ends it,
- * which could otherwise go on without end against a body that never ends. */
+/* Reads one answer's body into the sink. It broke when it ends short of end
+ * (-1: no end announced), or when a read fails before end: once every byte
+ * announced is in, a connection reset has taken nothing. The first failed
+ * write ends it, which could otherwise go on without end against a body
+ * that never ends. */
 static int read_body(const wininet_library *internet, HINTERNET request, long long end, sink *to)
 {
     unsigned char buffer[TRANSFER_BUFFER_SIZE];
@@ -186,7 +188,7 @@ static int read_body(const wininet_library *internet, HINTERNET request, long lo
         if (take(to, buffer, got) != 0)
             return BODY_WRITE_FAILED;
     }
-    return BODY_BROKE;
+    return end >= 0 && to->total >= end ? BODY_ENDED : BODY_BROKE;
 }
 
 static int passes(DWORD error)

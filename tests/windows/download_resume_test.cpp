@@ -255,8 +255,9 @@ TEST(DownloadResume, BreakIsContinuedByTheRestWithTheSameDigest)
               (std::vector<std::string>{"", RANGE_REST, "Range: bytes=" + std::to_string(BREAK_AT + 100000) + "-\r\n"}));
 }
 
-// A body that ends with no length announced has nothing to be short of.
-TEST(DownloadResume, BodyWithoutALengthEndsWhereItEnds)
+// A body that ends with no length announced has nothing to be short of, and
+// a reset after every byte announced has taken nothing: no fresh request.
+TEST(DownloadResume, BodyEndsWhereItsLengthSays)
 {
     fake_server server;
     server.answers = {broken(false)};
@@ -266,6 +267,14 @@ TEST(DownloadResume, BodyWithoutALengthEndsWhereItEnds)
     EXPECT_EQ(out.result, 1);
     EXPECT_NE(out.printed.find("\nCHECK FAILED"), std::string::npos);
     EXPECT_EQ(out.printed.find(KEPT_BREAKING), std::string::npos);
+
+    fake_server reset;
+    reset.answers = {whole()};
+    reset.answers[0].read_fails_at_end = true;
+    out = download(reset);
+    EXPECT_EQ(reset.requests.size(), 1u);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.file, archive());
 }
 
 // Anything but the rest asked for is the file anew from byte 0, with a fresh
