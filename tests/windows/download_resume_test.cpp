@@ -1,12 +1,10 @@
-// The download's decisions in-process, against a fake WinINet table that
-// plays scripted answers: a break (a failed read, a body short of its
-// Content-Length), what each answer to the request for the rest does, the
-// requests running out, the failures never retried, and a copy beside the
-// setup. No pauses, no server: milliseconds.
+// The download's decisions in-process, against a fake WinINet table playing
+// scripted answers: breaks (a failed read, a body short of its length), each
+// answer to the request for the rest, the requests running out, failures
+// never retried, and a copy beside the setup. No pauses, no server.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <io.h>
-#include <stdio.h>
 
 #include <algorithm>
 #include <string>
@@ -19,120 +17,35 @@
 
 namespace {
 
-const char URL[] = "https://courses.example/files/a.zip";
+const char URL[] = "https://courses.example/a.zip";
+const size_t SIZE = 600000, CUT = 20 * 16384; // a cut on a read boundary
 
-// One answer of the fake server, in the order the requests come.
+// One answer: the archive's bytes [from, to), with a Content-Length (-1:
+// none), a Content-Range start (-1: none), then the end or a reset.
 struct answer {
-    DWORD open_error = 0; // InternetOpenUrlA fails with it when set
-    std::string final_url = URL;
-    DWORD status = 200;
-    std::string content_length, content_range; // "" when not sent
-    std::string body;
-    bool read_fails_at_end = false; // the connection resets after the body, else it ends there
-    size_t sent = 0;
+    DWORD status;
+    size_t from, to;
+    long long length, range_from;
+    bool reset;
+    DWORD open_error;
+    const char *final_url;
+    size_t sent;
 };
+answer whole() { return {200, 0, SIZE, (long long)SIZE, -1, false, 0, URL, 0}; }
+answer cut(bool reset) { return {200, 0, CUT, (long long)SIZE, -1, reset, 0, URL, 0}; }
+answer rest(size_t from, size_t to = SIZE)
+{
+    return {206, from, to, (long long)(SIZE - from), (long long)from, false, 0, URL, 0};
+}
+answer refused(DWORD error) { return {0, 0, 0, -1, -1, false, error, URL, 0}; }
 
 struct fake_server {
     std::vector<answer> answers;
-    size_t next = 0;
     std::vector<std::string> requests; // each request's extra headers
-    int open_handles = 0;
+    int open_handles;
 };
-
-// WinINet's entry points carry no context of their own: the fake reads the
-// script of the test that runs.
+// WinINet's entry points carry no context: the fake plays the running test's.
 fake_server *serving;
-
-HINTERNET WINAPI fake_open(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)
-{
-    serving->open_handles++;
-    return serving;
-}
-
-HINTERNET WINAPI fake_open_url(HINTERNET, LPCSTR, LPCSTR headers, DWORD, DWORD, DWORD_PTR)
-{
-    serving->requests.push_back(headers ? headers : "");
-    if (serving->next == serving->answers.size()) {
-        SetLastError(ERROR_INTERNET_CANNOT_CONNECT);
-        return NULL;
-    }
-    answer *a = &serving->answers[serving->next++];
-    if (a->open_error) {
-        SetLastError(a->open_error);
-        return NULL;
-    }
-    serving->open_handles++;
-    return a;
-}
-
-BOOL WINAPI fake_read(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD got)
-{
-    answer *a = (answer *)request;
-    *got = (DWORD)std::min<size_t>(a->body.size() - a->sent, size);
-    if (*got == 0 && a->read_fails_at_end) {
-        SetLastError(ERROR_INTERNET_CONNECTION_RESET);
-        return FALSE;
-    }
-    memcpy(buffer, a->body.data() + a->sent, *got);
-    a->sent += *got;
-    return TRUE;
-}
-
-BOOL WINAPI fake_set_option(HINTERNET, DWORD, LPVOID, DWORD)
-{
-    return TRUE;
-}
-
-BOOL give_text(const std::string &text, LPVOID value, LPDWORD length)
-{
-    if (text.empty()) {
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-        return FALSE;
-    }
-    if (text.size() + 1 > *length) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    memcpy(value, text.c_str(), text.size() + 1);
-    *length = (DWORD)text.size();
-    return TRUE;
-}
-
-BOOL WINAPI fake_query_option(HINTERNET request, DWORD option, LPVOID value, LPDWORD length)
-{
-    EXPECT_EQ(option, (DWORD)INTERNET_OPTION_URL);
-    return give_text(((answer *)request)->final_url, value, length);
-}
-
-BOOL WINAPI fake_query_info(HINTERNET request, DWORD what, LPVOID value, LPDWORD length, LPDWORD)
-{
-    answer *a = (answer *)request;
-    if (what == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) && *length >= sizeof(DWORD)) {
-        *(DWORD *)value = a->status;
-        *length = sizeof(DWORD);
-        return TRUE;
-    }
-    if (what == HTTP_QUERY_CONTENT_LENGTH)
-        return give_text(a->content_length, value, length);
-    if (what == HTTP_QUERY_CONTENT_RANGE)
-        return give_text(a->content_range, value, length);
-    ADD_FAILURE() << "unexpected query " << what;
-    return FALSE;
-}
-
-BOOL WINAPI fake_close(HINTERNET)
-{
-    serving->open_handles--;
-    return TRUE;
-}
-
-const wininet_library FAKE = {NULL,          fake_open,         fake_open_url,   fake_read,
-                              fake_set_option, fake_query_option, fake_query_info, fake_close};
-const retry_pauses NO_PAUSES = {{0, 0, 0}};
-
-const size_t SIZE = 600000;
-// On a read boundary, so the reads after a break line up as unbroken ones.
-const size_t BREAK_AT = 20 * 16384;
 
 const std::string &archive()
 {
@@ -149,42 +62,65 @@ std::string digest_of(const std::string &bytes)
     return text;
 }
 
-answer whole()
+HINTERNET WINAPI fake_open(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD) { return serving->open_handles++, serving; }
+BOOL WINAPI fake_set_option(HINTERNET, DWORD, LPVOID, DWORD) { return TRUE; }
+BOOL WINAPI fake_close(HINTERNET) { return serving->open_handles--, TRUE; }
+
+HINTERNET WINAPI fake_open_url(HINTERNET, LPCSTR, LPCSTR headers, DWORD, DWORD, DWORD_PTR)
 {
-    answer a;
-    a.content_length = std::to_string(SIZE);
-    a.body = archive();
-    return a;
+    serving->requests.push_back(headers ? headers : "");
+    const size_t at = serving->requests.size() - 1;
+    answer *a = at < serving->answers.size() ? &serving->answers[at] : NULL;
+    DWORD error = a ? a->open_error : ERROR_INTERNET_CANNOT_CONNECT;
+    if (error)
+        return SetLastError(error), (HINTERNET)NULL;
+    return serving->open_handles++, a;
 }
 
-// The first BREAK_AT bytes of a 200 that announced them all: the body ends
-// short, or a read fails.
-answer broken(bool read_fails)
+BOOL WINAPI fake_read(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD got)
 {
-    answer a = whole();
-    a.body.resize(BREAK_AT);
-    a.read_fails_at_end = read_fails;
-    return a;
+    answer *a = (answer *)request;
+    *got = (DWORD)std::min<size_t>(a->to - a->from - a->sent, size);
+    if (*got == 0 && a->reset)
+        return SetLastError(ERROR_INTERNET_CONNECTION_RESET), FALSE;
+    memcpy(buffer, archive().data() + a->from + a->sent, *got);
+    a->sent += *got;
+    return TRUE;
 }
 
-answer partial(size_t from, size_t to)
+BOOL give_text(const std::string &text, LPVOID value, LPDWORD length)
 {
-    answer a;
-    a.status = 206;
-    a.content_range = "bytes " + std::to_string(from) + "-" + std::to_string(SIZE - 1) + "/" + std::to_string(SIZE);
-    a.content_length = std::to_string(to - from);
-    a.body = archive().substr(from, to - from);
-    return a;
+    if (text.empty() || text.size() + 1 > *length)
+        return SetLastError(ERROR_HTTP_HEADER_NOT_FOUND), FALSE;
+    memcpy(value, text.c_str(), text.size() + 1);
+    return *length = (DWORD)text.size(), TRUE;
 }
 
-struct outcome {
-    int result;
-    std::string printed;
-    std::string file; // "(none)" when there is no file
-};
+BOOL WINAPI fake_query_option(HINTERNET request, DWORD, LPVOID value, LPDWORD length)
+{
+    return give_text(((answer *)request)->final_url, value, length);
+}
+
+BOOL WINAPI fake_query_info(HINTERNET request, DWORD what, LPVOID value, LPDWORD length, LPDWORD)
+{
+    const answer *a = (answer *)request;
+    if (what == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER))
+        return *(DWORD *)value = a->status, TRUE;
+    if (what == HTTP_QUERY_CONTENT_LENGTH)
+        return give_text(a->length < 0 ? "" : std::to_string(a->length), value, length);
+    EXPECT_EQ(what, (DWORD)HTTP_QUERY_CONTENT_RANGE);
+    const std::string range = "bytes " + std::to_string(a->range_from) + "-" + std::to_string(SIZE - 1) + "/" +
+                              std::to_string(SIZE);
+    return give_text(a->range_from < 0 ? "" : range, value, length);
+}
+
+const wininet_library FAKE = {NULL, fake_open, fake_open_url, fake_read, fake_set_option, fake_query_option,
+                              fake_query_info, fake_close};
+const retry_pauses NO_PAUSES = {{0, 0, 0}};
+const char PATH[] = "download_resume_test.zip";
 
 // Standard output, the C runtime's and the handle the console code checks,
-// goes to GoogleTest's capture while body runs.
+// captured while body runs.
 template <typename body_type> std::string printed_by(body_type body)
 {
     testing::internal::CaptureStdout();
@@ -196,35 +132,18 @@ template <typename body_type> std::string printed_by(body_type body)
     return testing::internal::GetCapturedStdout();
 }
 
-std::string file_or_none(const std::string &path)
-{
-    return file_exists(path) ? read_file(path) : "(none)";
-}
+std::string file_or_none(const std::string &path) { return file_exists(path) ? read_file(path) : "(none)"; }
 
-outcome download(fake_server &server, const std::string &expected = digest_of(archive()))
+int download(fake_server &server, std::string *printed)
 {
-    const std::string path = "download_resume_test.zip";
-    DeleteFileA(path.c_str());
+    DeleteFileA(PATH);
     serving = &server;
-    outcome out;
-    out.printed = printed_by([&] {
-        out.result = download_over(&FAKE, &NO_PAUSES, URL, path.c_str(), expected.c_str(), "a.zip");
-    });
-    out.file = file_or_none(path);
+    int result = 2;
+    const std::string pin = digest_of(archive());
+    *printed = printed_by([&] { result = download_over(&FAKE, &NO_PAUSES, URL, PATH, pin.c_str(), "a.zip"); });
     EXPECT_EQ(server.open_handles, 0) << "every handle is closed";
-    return out;
+    return result;
 }
-
-std::string unbroken_transcript()
-{
-    fake_server server;
-    server.answers = {whole()};
-    return download(server).printed;
-}
-
-const char RANGE_REST[] = "Range: bytes=327680-\r\n";
-const char KEPT_BREAKING[] = "The connection kept breaking off while downloading a.zip. "
-                             "Run this setup again when the connection is steadier.\n";
 
 std::string check_failed(const std::string &actual)
 {
@@ -232,168 +151,94 @@ std::string check_failed(const std::string &actual)
            "\nThe file was deleted and nothing was installed.\n";
 }
 
-TEST(DownloadResume, BreakIsContinuedByTheRestWithTheSameDigest)
+TEST(DownloadResume, EachAnswerDecidesWhatComesNext)
 {
-    for (bool read_fails : {true, false}) {
-        fake_server server;
-        server.answers = {broken(read_fails), partial(BREAK_AT, SIZE)};
-        outcome out = download(server);
-        EXPECT_EQ(out.result, 0) << read_fails;
-        EXPECT_EQ(out.file, archive()) << read_fails;
-        EXPECT_EQ(out.printed, unbroken_transcript()) << "a resumed download reads as an unbroken one";
-        EXPECT_EQ(server.requests, (std::vector<std::string>{"", RANGE_REST})) << read_fails;
-    }
-    // Broken twice, the second time inside the rest: asked from there.
-    fake_server server;
-    answer rest = partial(BREAK_AT, SIZE);
-    rest.body.resize(100000);
-    server.answers = {broken(true), rest, partial(BREAK_AT + 100000, SIZE)};
-    outcome out = download(server);
-    EXPECT_EQ(out.result, 0);
-    EXPECT_EQ(out.file, archive());
-    EXPECT_EQ(server.requests,
-              (std::vector<std::string>{"", RANGE_REST, "Range: bytes=" + std::to_string(BREAK_AT + 100000) + "-\r\n"}));
-}
-
-// A body that ends with no length announced has nothing to be short of, and
-// a reset after every byte announced has taken nothing: no fresh request.
-TEST(DownloadResume, BodyEndsWhereItsLengthSays)
-{
-    fake_server server;
-    server.answers = {broken(false)};
-    server.answers[0].content_length = "";
-    outcome out = download(server);
-    EXPECT_EQ(server.requests.size(), 1u);
-    EXPECT_EQ(out.result, 1);
-    EXPECT_NE(out.printed.find("\nCHECK FAILED"), std::string::npos);
-    EXPECT_EQ(out.printed.find(KEPT_BREAKING), std::string::npos);
-
-    fake_server reset;
-    reset.answers = {whole()};
-    reset.answers[0].read_fails_at_end = true;
-    out = download(reset);
-    EXPECT_EQ(reset.requests.size(), 1u);
-    EXPECT_EQ(out.result, 0);
-    EXPECT_EQ(out.file, archive());
-}
-
-// Anything but the rest asked for is the file anew from byte 0, with a fresh
-// digest: had the earlier bytes stayed, none of these would pass or give the
-// digest of the new body alone.
-TEST(DownloadResume, AnyOtherAnswerStartsTheFileOver)
-{
-    answer ignored_range = whole();
-    answer elsewhere = partial(0, SIZE);
-    for (const answer &restart : {ignored_range, elsewhere}) {
-        fake_server server;
-        server.answers = {broken(true), restart};
-        outcome out = download(server);
-        EXPECT_EQ(out.result, 0) << restart.status;
-        EXPECT_EQ(out.file, archive()) << restart.status;
-        EXPECT_EQ(out.printed, unbroken_transcript()) << restart.status;
-    }
-    fake_server server;
-    answer unsatisfiable;
-    unsatisfiable.status = 416;
-    unsatisfiable.body = "range not satisfiable\n";
-    unsatisfiable.content_length = std::to_string(unsatisfiable.body.size());
-    server.answers = {broken(true), unsatisfiable};
-    outcome out = download(server);
-    EXPECT_EQ(out.result, 1);
-    EXPECT_EQ(out.file, "(none)");
-    EXPECT_NE(out.printed.find("\rDownloading a.zip ... 0 KB, done.          \n" +
-                               check_failed(digest_of(unsatisfiable.body))),
-              std::string::npos)
-        << out.printed;
-}
-
-// Three fresh requests at most, whether they break again or cannot connect;
-// then the plain words, the check that fails and no file.
-TEST(DownloadResume, SpentRequestsSayTheConnectionKeptBreaking)
-{
-    const std::string partial_digest = digest_of(archive().substr(0, BREAK_AT));
-    fake_server breaking;
-    breaking.answers = {broken(true), broken(false), broken(true), broken(false), whole()};
-    fake_server unreachable;
-    unreachable.answers = {broken(true)};
-    for (fake_server *server : {&breaking, &unreachable}) {
-        outcome out = download(*server);
-        EXPECT_EQ(server->requests.size(), 4u);
-        EXPECT_EQ(out.result, 1);
-        EXPECT_EQ(out.file, "(none)");
-        const std::string ending = "\rDownloading a.zip ... 320 KB, done.          \n" + std::string(KEPT_BREAKING) +
-                                   check_failed(partial_digest);
-        ASSERT_GE(out.printed.size(), ending.size());
-        EXPECT_EQ(out.printed.substr(out.printed.size() - ending.size()), ending);
+    fake_server plain = {{whole()}, {}, 0};
+    std::string unbroken;
+    ASSERT_EQ(download(plain, &unbroken), 0);
+    const std::string kept = "The connection kept breaking off while downloading a.zip. Run this setup again when the "
+                             "connection is steadier.\n";
+    const std::string spent = "\rDownloading a.zip ... 320 KB, done.          \n" + kept +
+                              check_failed(digest_of(archive().substr(0, CUT)));
+    answer to_plain = rest(CUT);
+    to_plain.final_url = "http://courses.example/a.zip";
+    const std::string from_cut = "Range: bytes=" + std::to_string(CUT) + "-\r\n";
+    struct {
+        const char *what;
+        std::vector<answer> answers;
+        size_t requests;
+        std::string last_request, ending; // ending "": passes with the unbroken transcript
+    } cases[] = {
+        {"read fails, the rest continues", {cut(true), rest(CUT)}, 2, from_cut, ""},
+        {"body short, the rest continues", {cut(false), rest(CUT)}, 2, from_cut, ""},
+        {"breaks inside the rest", {cut(true), rest(CUT, CUT + 5 * 16384), rest(CUT + 5 * 16384)}, 3,
+         "Range: bytes=" + std::to_string(CUT + 5 * 16384) + "-\r\n", ""},
+        {"reset once all is in", {answer{200, 0, SIZE, (long long)SIZE, -1, true, 0, URL, 0}}, 1, "", ""},
+        {"200 starts over", {cut(true), whole()}, 2, from_cut, ""},
+        {"206 from elsewhere starts over", {cut(true), rest(0)}, 2, from_cut, ""},
+        {"416 starts over", {cut(true), answer{416, 0, 0, 0, -1, false, 0, URL, 0}}, 2, from_cut,
+         "\rDownloading a.zip ... 0 KB, done.          \n" + check_failed(digest_of(""))},
+        {"no length, nothing to be short of", {answer{200, 0, CUT, -1, -1, false, 0, URL, 0}}, 1, "",
+         "\rDownloading a.zip ... 320 KB, done.          \n" + check_failed(digest_of(archive().substr(0, CUT)))},
+        {"breaks every time", {cut(true), cut(false), cut(true), cut(false), whole()}, 4, from_cut, spent},
+        {"cannot connect again", {cut(true)}, 4, from_cut, spent},
+        {"untrusted certificate", {cut(true), refused(ERROR_INTERNET_INVALID_CA), rest(CUT)}, 2, from_cut, spent},
+        {"redirect to http", {cut(true), to_plain, rest(CUT)}, 2, from_cut, spent},
+        {"untrusted at once", {refused(ERROR_INTERNET_INVALID_CA), whole()}, 1, "",
+         "Could not reach the download address. Check the internet connection and try again.\n"},
+    };
+    for (auto &c : cases) {
+        fake_server server = {c.answers, {}, 0};
+        std::string printed;
+        int result = download(server, &printed);
+        EXPECT_EQ(server.requests.size(), c.requests) << c.what;
+        EXPECT_EQ(server.requests.back(), c.last_request) << c.what;
+        EXPECT_EQ(result, c.ending.empty() ? 0 : 1) << c.what;
+        EXPECT_EQ(file_or_none(PATH), c.ending.empty() ? archive() : "(none)") << c.what;
+        if (c.ending.empty())
+            EXPECT_EQ(printed, unbroken) << c.what << ": a resumed download reads as an unbroken one";
+        else
+            EXPECT_EQ(printed.substr(printed.size() - std::min(printed.size(), c.ending.size())), c.ending) << c.what;
     }
 }
 
-// An untrusted certificate and a redirect to plain http stay so: the fresh
-// request is the last one, as the first request's failure ends it all.
-TEST(DownloadResume, CertificateAndPlainRedirectAreNeverRetried)
-{
-    answer untrusted;
-    untrusted.open_error = ERROR_INTERNET_INVALID_CA;
-    answer to_plain = partial(BREAK_AT, SIZE);
-    to_plain.final_url = "http://courses.example/files/a.zip";
-    for (const answer &refused : {untrusted, to_plain}) {
-        fake_server server;
-        server.answers = {broken(true), refused, partial(BREAK_AT, SIZE)};
-        outcome out = download(server);
-        EXPECT_EQ(server.requests.size(), 2u);
-        EXPECT_EQ(out.result, 1);
-        EXPECT_EQ(out.file, "(none)");
-    }
-    fake_server server;
-    server.answers = {untrusted, whole()};
-    outcome out = download(server);
-    EXPECT_EQ(server.requests.size(), 1u);
-    EXPECT_EQ(out.printed, "Could not reach the download address. Check the internet connection and try again.\n");
-}
-
-// A copy beside the setup: taken when it passes its pin, else left as it was
-// with one line; nothing said when there is none, or when it is the download
-// file itself.
+// A copy beside the setup is taken when it passes its pin, else left as it
+// was with one line; nothing is said when there is none, or when it is the
+// download file itself.
 TEST(DownloadResume, CopyBesideTheSetupIsOnlyRead)
 {
-    const std::string folder = current_folder() + "\\beside-setup";
+    const std::string folder = current_folder() + "\\beside-setup", copy = folder + "\\a.zip";
+    const std::string bytes = archive().substr(0, 500), lines = "Found a.zip beside this setup: " + copy +
+                                                                "\nCopying a.zip ... \rCopying a.zip ... 0 KB"
+                                                                "\rCopying a.zip ... 0 KB, done.          \n";
     CreateDirectoryA(folder.c_str(), NULL);
-    const std::string copy = folder + "\\a.zip", path = "download_resume_test.zip";
     FILE *file = fopen(copy.c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    fwrite(archive().data(), 1, 500, file);
+    fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
-    const std::string bytes = archive().substr(0, 500);
     struct {
-        std::string url, expected;
+        std::string url, pin, path;
         int result;
         std::string printed;
     } cases[] = {
-        {std::string(URL) + "?v=2", digest_of(bytes), 0,
-         "Found a.zip beside this setup: " + copy + "\nCopying a.zip ... \rCopying a.zip ... 0 KB"
-         "\rCopying a.zip ... 0 KB, done.          \nChecksum verified for a.zip.\n"},
-        {URL, digest_of(archive()), 1,
-         "Found a.zip beside this setup: " + copy + "\nCopying a.zip ... \rCopying a.zip ... 0 KB"
-         "\rCopying a.zip ... 0 KB, done.          \n" + check_failed(digest_of(bytes)) +
-         "Not using a.zip beside this setup (it is left as it was); downloading it instead.\n"},
-        {"https://courses.example/files/b.zip", digest_of(bytes), 1, ""},
+        {std::string(URL) + "?v=2", digest_of(bytes), PATH, 0, lines + "Checksum verified for a.zip.\n"},
+        {URL, digest_of(archive()), PATH, 1,
+         lines + check_failed(digest_of(bytes)) +
+             "Not using a.zip beside this setup (it is left as it was); downloading it instead.\n"},
+        {"https://courses.example/b.zip", digest_of(bytes), PATH, 1, ""},
+        {URL, digest_of(bytes), copy, 1, ""},
     };
     for (const auto &c : cases) {
-        DeleteFileA(path.c_str());
+        DeleteFileA(PATH);
         int result = 2;
-        std::string printed =
-            printed_by([&] { result = take_from_beside(folder.c_str(), c.url.c_str(), path.c_str(), c.expected.c_str(), "a.zip"); });
+        std::string printed = printed_by([&] {
+            result = take_from_beside(folder.c_str(), c.url.c_str(), c.path.c_str(), c.pin.c_str(), "a.zip");
+        });
         EXPECT_EQ(result, c.result) << c.url;
         EXPECT_EQ(printed, c.printed) << c.url;
-        EXPECT_EQ(file_or_none(path), c.result == 0 ? bytes : "(none)") << c.url;
+        EXPECT_EQ(file_or_none(PATH), c.result == 0 ? bytes : "(none)") << c.url;
         EXPECT_EQ(read_file(copy), bytes) << "the copy beside the setup is unchanged";
     }
-    int result = 2;
-    std::string printed =
-        printed_by([&] { result = take_from_beside(folder.c_str(), URL, copy.c_str(), digest_of(bytes).c_str(), "a.zip"); });
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(printed, "");
-    EXPECT_EQ(read_file(copy), bytes);
 }
 
 }  // namespace
