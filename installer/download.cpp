@@ -36,7 +36,8 @@ static const DWORD PASSING_FAILURES[] = {
     ERROR_INTERNET_DISCONNECTED,
 };
 
-/* "bytes=" and a byte offset of up to 19 digits, as Range asks for the rest. */
+/* "Range: bytes=N-" and its line end, a Content-Range "bytes N-M/T" and a
+ * Content-Length, with every number of up to 19 digits. */
 enum { RANGE_HEADER_CAPACITY = 48, CONTENT_RANGE_CAPACITY = 96, CONTENT_LENGTH_CAPACITY = 32 };
 
 enum { BODY_ENDED, BODY_BROKE, BODY_WRITE_FAILED };
