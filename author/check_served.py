@@ -16,6 +16,9 @@ REDIRECTS_FOLLOWED = 10
 READ_TIMEOUT_SECONDS = 120
 FETCH_LIMIT_SECONDS = 30 * 60
 BLOCK = 1 << 16
+# WinINet's longest address (INTERNET_MAX_URL_LENGTH): the program cannot
+# follow a longer one to its end.
+LONGEST_ADDRESS = 2083
 
 
 def addresses(values, parts):
@@ -25,33 +28,80 @@ def addresses(values, parts):
     return rows + [(name, f"{values['payload_base_url']}/{name}", pin) for name, pin in parts]
 
 
-def fetch(address, user_agent, context):
+def unfollowable(address):
+    """Why the program could not fetch ADDRESS, or None."""
+    if len(address) > LONGEST_ADDRESS:
+        return f"the address is {len(address)} characters long, and the program follows at most {LONGEST_ADDRESS}"
+    try:
+        parts = urllib.parse.urlsplit(address)
+        parts.port  # an invalid port only shows when asked for
+    except ValueError as error:
+        return f"malformed address {address}: {error}"
+    if parts.scheme != "https":
+        return f"redirected to {address}, which is not https"
+    if not parts.hostname:
+        return f"malformed address {address}: no host"
+    return None
+
+
+def read_body(sock, response, deadline, limit):
+    """(size, SHA-256) of the body, or why it is not the body the server
+    announced. Reads what each receive brings, not whole blocks, so that a
+    server dripping bytes meets the deadline."""
+    encoding = response.getheader("Content-Encoding", "identity")
+    if encoding.lower() != "identity":
+        return (f"served with Content-Encoding {encoding}, which the program does not ask for or decode, "
+                f"so the pin can never match")
+    announced = response.getheader("Content-Length")
+    announced = int(announced) if announced and announced.isdigit() else None
+    digest, size = hashlib.sha256(), 0
+    try:
+        while True:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return f"still sending after {limit} seconds"
+            sock.settimeout(min(READ_TIMEOUT_SECONDS, remaining))
+            block = response.read1(BLOCK)
+            if not block:
+                break
+            digest.update(block)
+            size += len(block)
+    except (OSError, http.client.HTTPException):
+        if time.monotonic() >= deadline:
+            return f"still sending after {limit} seconds"
+        if announced is None:
+            raise
+    if announced is not None and size < announced:
+        return f"cut short: {size} bytes received of the {announced} announced"
+    return size, digest.hexdigest()
+
+
+def fetch(address, user_agent, context, limit=FETCH_LIMIT_SECONDS):
     """What the server answers at ADDRESS after the redirects it asks for:
     (status, content type, size, SHA-256 of the body), or the reason
-    nothing was fetched."""
-    deadline = time.monotonic() + FETCH_LIMIT_SECONDS
+    nothing whole was fetched."""
+    deadline = time.monotonic() + limit
     for _ in range(REDIRECTS_FOLLOWED + 1):
+        refused = unfollowable(address)
+        if refused:
+            return refused
         parts = urllib.parse.urlsplit(address)
-        if parts.scheme != "https":
-            return f"redirected to {address}, which is not https"
         connection = http.client.HTTPSConnection(parts.hostname, parts.port, timeout=READ_TIMEOUT_SECONDS,
                                                  context=context)
         try:
             connection.request("GET", urllib.parse.urlunsplit(("", "", parts.path or "/", parts.query, "")),
                                headers={"User-Agent": user_agent, "Cache-Control": "no-cache", "Pragma": "no-cache"})
+            sock = connection.sock  # the response keeps it, the connection lets go of it
             response = connection.getresponse()
             location = response.getheader("Location")
             if response.status in (301, 302, 303, 307, 308) and location:
                 address = urllib.parse.urljoin(address, location)
                 continue
-            digest, size = hashlib.sha256(), 0
-            while block := response.read(BLOCK):
-                digest.update(block)
-                size += len(block)
-                if time.monotonic() > deadline:
-                    return f"still sending after {FETCH_LIMIT_SECONDS} seconds"
-            return response.status, response.getheader("Content-Type", "none given"), size, digest.hexdigest()
-        except (OSError, http.client.HTTPException) as error:
+            body = read_body(sock, response, deadline, limit)
+            if isinstance(body, str):
+                return body
+            return (response.status, response.getheader("Content-Type", "none given")) + body
+        except (OSError, http.client.HTTPException, ValueError) as error:
             return f"not fetched: {error}"
         finally:
             connection.close()
@@ -77,5 +127,5 @@ def report(values, parts):
     for name, address, pin in addresses(values, parts):
         matches, line = verdict(fetch(address, values["user_agent"], context), pin)
         all_match = all_match and matches
-        print(f"{name}: {line}", flush=True)
+        print(f"{name}: {line}" if matches else f"{name}: {address}: {line}", flush=True)
     return 0 if all_match else 1

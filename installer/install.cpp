@@ -11,7 +11,7 @@
 
 #include "capacities.h"
 #include "console.h"
-#include "download.h"
+#include "fetch_archive.h"
 #include "install_guards.h"
 #include "launcher.h"
 #include "manifest.h"
@@ -62,7 +62,7 @@ static int install_into(const char *install_folder)
 
     char archive_file[FILE_PATH_CAPACITY];
     snprintf(archive_file, sizeof archive_file, "%s\\python.zip", download_folder);
-    if (download_and_verify(PYTHON_URL, archive_file, PYTHON_SHA256, PYTHON_LABEL) != 0)
+    if (fetch_archive(PYTHON_URL, archive_file, PYTHON_SHA256, PYTHON_LABEL) != 0)
         return 1;
     char runtime_folder[FOLDER_CAPACITY];
     snprintf(runtime_folder, sizeof runtime_folder, "%s\\python", install_folder);
@@ -74,7 +74,7 @@ static int install_into(const char *install_folder)
         char address[ADDRESS_CAPACITY];
         snprintf(address, sizeof address, "%s/%s", PAYLOAD_BASE_URL, PARTS[i].name);
         snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
-        if (download_and_verify(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
+        if (fetch_archive(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
             return 1;
         if (unpack(archive_file, install_folder, install_folder, PARTS[i].name) != 0)
             return 1;

@@ -19,6 +19,7 @@ int wininet_load(wininet_library *library)
         resolve(library->module, "InternetReadFile", &library->read_file) &&
         resolve(library->module, "InternetSetOptionA", &library->set_option) &&
         resolve(library->module, "InternetQueryOptionA", &library->query_option) &&
+        resolve(library->module, "HttpQueryInfoA", &library->query_info) &&
         resolve(library->module, "InternetCloseHandle", &library->close_handle))
         return 0;
     wininet_unload(library);

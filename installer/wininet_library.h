@@ -20,6 +20,7 @@ typedef struct {
     BOOL(WINAPI *read_file)(HINTERNET request, LPVOID buffer, DWORD to_read, LPDWORD got);
     BOOL(WINAPI *set_option)(HINTERNET handle, DWORD option, LPVOID value, DWORD length);
     BOOL(WINAPI *query_option)(HINTERNET handle, DWORD option, LPVOID value, LPDWORD length);
+    BOOL(WINAPI *query_info)(HINTERNET request, DWORD what, LPVOID value, LPDWORD length, LPDWORD index);
     BOOL(WINAPI *close_handle)(HINTERNET handle);
 } wininet_library;
 

@@ -12,15 +12,20 @@ Listeners (same paths on each):
   plain       plain HTTP, target of the https -> http redirect
 
 Each request is logged to STATE/requests.log as one tab-separated line:
-listener, method, path with query, User-Agent ("-" if none).
+listener, method, path with query, User-Agent ("-" if none), and the Range
+header when one was sent.
 
 A body named NAME of N bytes is the first N bytes of
 SHA-256("NAME:0") || SHA-256("NAME:1") || ..., so every run serves the same
-bytes. /big?mb=N repeats the 1 MiB body named BIG N times; its digest is the
-digest of that repetition.
+bytes. /flaky/NAME serves the file NAME as /files/NAME does, but a request
+without Range is cut inside the body (at a multiple of 16384 bytes, where
+Wine's reads end) and one with Range gets the rest as a 206. /big?mb=N
+repeats the 1 MiB body named BIG N times; its digest is the digest of that
+repetition.
 """
 
 import argparse
+import gzip
 import hashlib
 import http.server
 import os
@@ -126,8 +131,9 @@ def make_handler(files_dir, log, ports):
 
         def do_GET(self):
             url = urllib.parse.urlsplit(self.path)
+            asked_range = self.headers.get("Range")
             log.line(f"{self.server.name}\t{self.command}\t{self.path}\t"
-                     f"{self.headers.get('User-Agent', '-')}")
+                     f"{self.headers.get('User-Agent', '-')}" + (f"\t{asked_range}" if asked_range else ""))
             try:
                 self.route(url.path, urllib.parse.parse_qs(url.query))
             except OSError:
@@ -161,6 +167,8 @@ def make_handler(files_dir, log, ports):
                 self.send(200, FIXED[fixed[path]])
             elif path.startswith("/files/"):
                 self.serve_file(urllib.parse.unquote(path[len("/files/"):]))
+            elif path.startswith("/flaky/"):
+                self.serve_file(urllib.parse.unquote(path[len("/flaky/"):]), flaky=True)
             elif path == "/cut":
                 self.start(200, len(FIXED["CUT"]))
                 self.wfile.write(FIXED["CUT"][:CUT_SENT])
@@ -179,6 +187,13 @@ def make_handler(files_dir, log, ports):
                 self.wfile.write(ERROR_PAGE)
             elif path == "/redirect":
                 self.redirect(f"{self.server.scheme}://localhost:{self.server.server_port}/normal")
+            elif path == "/redirect-to":
+                self.redirect(query.get("location", [""])[0])
+            elif path == "/redirect-long":
+                self.redirect(f"{self.server.scheme}://localhost:{self.server.server_port}/normal?{'a' * 2100}")
+            elif path == "/gzip":
+                data = gzip.compress(FIXED["NORMAL"], mtime=0)
+                self.send(200, data, [("Content-Encoding", "gzip")])
             elif path == "/to-plain":
                 self.redirect(f"http://localhost:{ports['PLAIN_PORT']}/normal")
             elif path == "/big":
@@ -196,7 +211,7 @@ def make_handler(files_dir, log, ports):
             else:
                 self.text(404, FIXED["ERROR"])  # /error and every unknown path
 
-        def serve_file(self, name):
+        def serve_file(self, name, flaky=False):
             if not name or "/" in name or "\\" in name or ".." in name:
                 self.text(400, b"bad file name\n")
                 return
@@ -206,9 +221,32 @@ def make_handler(files_dir, log, ports):
                 self.text(404, b"no such file\n")
                 return
             with f:
-                self.start(200, os.fstat(f.fileno()).st_size)
-                while chunk := f.read(MIB):
-                    self.wfile.write(chunk)
+                size = os.fstat(f.fileno()).st_size
+                if not flaky:
+                    self.start(200, size)
+                    while chunk := f.read(MIB):
+                        self.wfile.write(chunk)
+                    return
+                start = self.range_start()
+                if start is None:
+                    self.start(200, size)
+                    self.wfile.write(f.read(size // 2 // 16384 * 16384))
+                    # TCP FIN without TLS close_notify, mid-body.
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                if start >= size:
+                    self.text(416, b"range not satisfiable\n")
+                    return
+                f.seek(start)
+                self.start(206, size - start, [("Content-Range", f"bytes {start}-{size - 1}/{size}")])
+                self.wfile.write(f.read())
+
+        def range_start(self):
+            """The N of "Range: bytes=N-", or None."""
+            asked = self.headers.get("Range", "")
+            if asked.startswith("bytes=") and asked.endswith("-") and asked[6:-1].isdigit():
+                return int(asked[6:-1])
+            return None
 
         def paced(self, data, step, pause):
             self.start(200, len(data))

@@ -13,6 +13,7 @@ usage: install_in_namespace.py --work FOLDER --program PROGRAM.exe
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -88,6 +89,12 @@ def install(work, program, helpers, ca):
     # course server's words go to the course log.
     environment = dict(os.environ, QUILLBY_PYTHON_HOST=COURSE_PYTHON,
                        QUILLBY_COURSE_LOG=os.path.join(work, "course.log"))
+    # From a folder of its own, as from Downloads: archives beside the
+    # program where it was built (the --files folder) would spare it the
+    # network this try is there to exercise.
+    downloads = os.path.join(work, "Downloads")
+    os.makedirs(downloads)
+    program = shutil.copy(program, downloads)
     transcript = os.path.join(work, "install.log")
     # Into a file: the course server the installer leaves running holds its
     # output open, and a pipe would not end.

@@ -2,11 +2,15 @@
 test server (its throwaway CA trusted through SSL_CERT_FILE) and names each
 address whose body the program would refuse: an archive changed after the
 build, one missing, an error page in place of the runtime, a redirect to
-plain http. It builds nothing."""
+plain http, a body cut short, one encoded, an address too long to follow or
+malformed, a server that drips. It builds nothing."""
 import hashlib
 import os
 import shutil
+import ssl
 import subprocess
+import sys
+import time
 import unittest
 
 from course_author import SOURCE, WORK, build_course, description_text, fresh_folder, sha256_of
@@ -14,6 +18,9 @@ from course_author import SOURCE, WORK, build_course, description_text, fresh_fo
 SERVER_CONTROL = os.path.join(SOURCE, "winekit", "server_ctl.sh")
 PARTS = ["lessons.zip", "media.zip"]
 USER_AGENT = "ServedCheck/3"
+
+sys.path.insert(0, os.path.join(SOURCE, "author"))
+import check_served  # noqa: E402
 
 
 def server_values(state):
@@ -43,8 +50,11 @@ class CheckServed(unittest.TestCase):
         shutil.rmtree(self.served, ignore_errors=True)
         shutil.copytree(self.upload, self.served)
 
+    def base(self):
+        return f"https://localhost:{self.server['TRUSTED_PORT']}"
+
     def check_served(self, runtime_path, runtime_pin, authorities=None):
-        base = f"https://localhost:{self.server['TRUSTED_PORT']}"
+        base = self.base()
         fields = {
             "title": "Served check - setup", "tagline": "This installs nothing.", "install_folder": "ServedCheck",
             "user_agent": USER_AGENT, "runtime_url": base + runtime_path, "runtime_sha256": runtime_pin,
@@ -111,8 +121,37 @@ class CheckServed(unittest.TestCase):
                 self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
                 lines = self.lines(run)
                 self.assertEqual(list(lines), ["the runtime"] + PARTS)
+                address = self.base() + (runtime_path if name == "the runtime" else f"/files/{name}")
+                self.assertTrue(lines[name].startswith(address + ": "), lines[name])
                 self.assertIn(message, lines[name])
                 self.assertEqual([other for other, line in lines.items() if not line.endswith(" bytes, OK")], [name])
+
+    def test_what_the_program_would_meet_is_said(self):
+        context = ssl.create_default_context(cafile=os.path.join(self.state, "ca.pem"))
+        base = self.base()
+        long_address = f"{base}/normal?" + "a" * 2100  # where /redirect-long sends
+        cases = [
+            ("cut", f"{base}/cut", "cut short: 400000 bytes received of the 1000000 announced"),
+            ("encoded", f"{base}/gzip", "served with Content-Encoding gzip, which the program does not ask for"),
+            ("too long", f"{base}/redirect-long",
+             f"the address is {len(long_address)} characters long, and the program follows at most 2083"),
+            ("bad port", "https://localhost:99999/normal",
+             "malformed address https://localhost:99999/normal: Port out of range"),
+            ("bad port in a redirect", f"{base}/redirect-to?location=https://localhost:x1/normal",
+             "malformed address https://localhost:x1/normal: Port could not be cast"),
+        ]
+        for kind, address, message in cases:
+            with self.subTest(kind):
+                answer = check_served.fetch(address, USER_AGENT, context)
+                self.assertIsInstance(answer, str)
+                self.assertTrue(answer.startswith(message), answer)
+        # One byte every 3 seconds: held to the whole-fetch limit, not to
+        # the 1000 bytes' 50 minutes.
+        start = time.monotonic()
+        self.assertEqual(check_served.fetch(f"{base}/slow-drip", USER_AGENT, context, limit=2),
+                         "still sending after 2 seconds")
+        self.assertLess(time.monotonic() - start, 10)
+
 
 if __name__ == "__main__":
     unittest.main()

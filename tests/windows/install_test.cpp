@@ -190,7 +190,7 @@ TEST(Install, ShortcutGoesOnTheMovedDesktop)
 TEST(Install, SecondSetupWhileTheFirstDownloadsTouchesNothing)
 {
     world w = make_world("double-click");
-    HANDLE first = start_hidden("\"" + beside_test_program("e2e-slow-setup.exe") + "\"");
+    HANDLE first = start_hidden("\"" + in_downloads("e2e-slow-setup.exe") + "\"");
     ASSERT_NE(first, nullptr);
     EXPECT_NE(wait_for_file(server_request_log_file(), "/slow-drip").find("/slow-drip"), std::string::npos);
     const std::string requests = course_requests();
@@ -228,6 +228,52 @@ TEST(Install, SetupWhileTheCourseIsOpenFetchesNothing)
     TerminateProcess(course, 1);
     WaitForSingleObject(course, INFINITE);
     CloseHandle(course);
+}
+
+// A server that cuts the connection inside every archive and answers Range:
+// each archive is asked for its rest, and the learner sees an installation
+// like an unbroken one.
+TEST(Install, BrokenConnectionsResumeUnseen)
+{
+    world w = make_world("flaky");
+    program_run run = install("e2e-flaky-setup.exe");
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_installed_files(w.install);
+    const std::string requests = course_requests();
+    for (const std::string name : {"e2e-python.zip", PART_NAMES[0], PART_NAMES[1], PART_NAMES[2]})
+        EXPECT_NE(requests.find("/flaky/" + name + "\tQuillbyEndToEnd/1\tbytes="), std::string::npos)
+            << name << " was asked for its rest:\n" << requests;
+}
+
+// A teacher's USB stick: the setup and its archives, and no server at all
+// at the course's addresses. The archives beside the setup, not those in
+// the current folder, install the course, and stay as they were.
+TEST(Install, ArchivesBesideTheSetupInstallWithNoNetwork)
+{
+    world w = make_world("usb-stick");
+    const std::string stick = w.root + "\\stick";
+    CreateDirectoryA(stick.c_str(), NULL);
+    const std::string program = stick + "\\e2e-bundle-setup.exe";
+    ASSERT_TRUE(CopyFileA(beside_test_program("e2e-bundle-setup.exe").c_str(), program.c_str(), FALSE));
+    const std::string names[] = {"e2e-python.zip", PART_NAMES[0], PART_NAMES[1], PART_NAMES[2]};
+    std::string before[4];
+    for (int i = 0; i < 4; i++) {
+        ASSERT_TRUE(CopyFileA(("..\\served-files\\" + names[i]).c_str(), (stick + "\\" + names[i]).c_str(), FALSE));
+        before[i] = read_file(stick + "\\" + names[i]);
+    }
+    program_run run;
+    ASSERT_EQ(run_captured("\"" + program + "\"", &run, w.root.c_str()), 0);
+    std::string expected = BANNER;
+    for (int i = 0; i < 4; i++)
+        expected += "Found " + std::string(i == 0 ? "the test runtime" : names[i]) + " beside this setup: " + stick +
+                    "\\" + names[i] + "\n" +
+                    download_lines(i == 0 ? "the test runtime" : names[i], served_size(names[i]), "Copying");
+    EXPECT_EQ(run.output, text_mode(expected + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_installed_files(w.install);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(read_file(stick + "\\" + names[i]), before[i]) << names[i];
 }
 
 // The pins the build computed from the archives it made, in table order.

@@ -42,10 +42,20 @@ world make_world(const std::string &name, const std::string &user)
     return w;
 }
 
+std::string in_downloads(const char *program)
+{
+    const std::string folder = current_folder() + "\\install-runs\\Downloads";
+    CreateDirectoryA("install-runs", NULL);
+    CreateDirectoryA(folder.c_str(), NULL);
+    const std::string copy = folder + "\\" + program;
+    EXPECT_TRUE(CopyFileA(beside_test_program(program).c_str(), copy.c_str(), FALSE)) << program;
+    return copy;
+}
+
 program_run install(const char *program, const char *working_folder)
 {
     program_run run;
-    EXPECT_EQ(run_captured("\"" + beside_test_program(program) + "\"", &run, working_folder), 0);
+    EXPECT_EQ(run_captured("\"" + in_downloads(program) + "\"", &run, working_folder), 0);
     EXPECT_EQ(run.errors, "");
     return run;
 }
@@ -60,16 +70,17 @@ long long served_size(const std::string &name)
 
 // What a verified download prints when every read but the last fills the
 // 16384-byte buffer, as Wine's WinINet does.
-std::string download_lines(const std::string &label, long long size)
+std::string download_lines(const std::string &label, long long size, const char *verb)
 {
-    std::string text = "Downloading " + label + " ... ";
+    const std::string head = verb + (" " + label) + " ... ";
+    std::string text = head;
     for (long long total = 0; total < size;) {
         total += size - total < 16384 ? size - total : 16384;
         if (total % 524288 < 16384)
-            text += "\rDownloading " + label + " ... " + std::to_string(total / 1024) + " KB";
+            text += "\r" + head + std::to_string(total / 1024) + " KB";
     }
-    return text + "\rDownloading " + label + " ... " + std::to_string(size / 1024) + " KB, done.          \n" +
-           "Checksum verified for " + label + ".\n";
+    return text + "\r" + head + std::to_string(size / 1024) + " KB, done.          \n" + "Checksum verified for " +
+           label + ".\n";
 }
 
 std::string runtime_lines()

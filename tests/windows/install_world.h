@@ -25,13 +25,18 @@ struct world {
 // for the user.
 world make_world(const std::string &name, const std::string &user = "learner");
 
-// Runs a setup program built beside the tests, in working_folder (or ours).
+// A copy of a setup program built beside the tests in a folder of its own,
+// as in a learner's Downloads, where no archive beside it spares the network.
+std::string in_downloads(const char *program);
+
+// Runs a setup program built beside the tests from such a copy, in
+// working_folder (or ours).
 program_run install(const char *program, const char *working_folder = NULL);
 
 // What the downloads of the runtime and of the first count parts print.
 std::string runtime_lines();
 std::string part_lines(int count);
-std::string download_lines(const std::string &label, long long size);
+std::string download_lines(const std::string &label, long long size, const char *verb = "Downloading");
 long long served_size(const std::string &name);
 
 // The PowerShell command lines, paths given as they appear in the quotes.

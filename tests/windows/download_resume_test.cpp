@@ -1,0 +1,244 @@
+// The download's decisions in-process, against a fake WinINet table playing
+// scripted answers: breaks (a failed read, a body short of its length), each
+// answer to the request for the rest, the requests running out, failures
+// never retried, and a copy beside the setup. No pauses, no server.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <io.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "download_seam.h"
+#include "fetch_archive.h"
+#include "sha256.h"
+#include "test_support.h"
+
+namespace {
+
+const char URL[] = "https://courses.example/a.zip";
+const size_t SIZE = 600000, CUT = 20 * 16384; // a cut on a read boundary
+
+// One answer: the archive's bytes [from, to), with a Content-Length (-1:
+// none), a Content-Range start (-1: none), then the end or a reset.
+struct answer {
+    DWORD status;
+    size_t from, to;
+    long long length, range_from;
+    bool reset;
+    DWORD open_error;
+    const char *final_url;
+    size_t sent;
+};
+answer whole() { return {200, 0, SIZE, (long long)SIZE, -1, false, 0, URL, 0}; }
+answer cut(bool reset) { return {200, 0, CUT, (long long)SIZE, -1, reset, 0, URL, 0}; }
+answer rest(size_t from, size_t to = SIZE)
+{
+    return {206, from, to, (long long)(SIZE - from), (long long)from, false, 0, URL, 0};
+}
+answer refused(DWORD error) { return {0, 0, 0, -1, -1, false, error, URL, 0}; }
+
+struct fake_server {
+    std::vector<answer> answers;
+    std::vector<std::string> requests; // each request's extra headers
+    int open_handles;
+};
+// WinINet's entry points carry no context: the fake plays the running test's.
+fake_server *serving;
+
+const std::string &archive()
+{
+    static std::string bytes;
+    for (size_t i = bytes.size(); i < SIZE; i++)
+        bytes += (char)(i * 131 + i / 7);
+    return bytes;
+}
+
+std::string digest_of(const std::string &bytes)
+{
+    char text[65];
+    sha256_hex(bytes.data(), bytes.size(), text);
+    return text;
+}
+
+HINTERNET WINAPI fake_open(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD) { return serving->open_handles++, serving; }
+BOOL WINAPI fake_set_option(HINTERNET, DWORD, LPVOID, DWORD) { return TRUE; }
+BOOL WINAPI fake_close(HINTERNET) { return serving->open_handles--, TRUE; }
+
+HINTERNET WINAPI fake_open_url(HINTERNET, LPCSTR, LPCSTR headers, DWORD, DWORD, DWORD_PTR)
+{
+    serving->requests.push_back(headers ? headers : "");
+    const size_t at = serving->requests.size() - 1;
+    answer *a = at < serving->answers.size() ? &serving->answers[at] : NULL;
+    DWORD error = a ? a->open_error : ERROR_INTERNET_CANNOT_CONNECT;
+    if (error)
+        return SetLastError(error), (HINTERNET)NULL;
+    return serving->open_handles++, a;
+}
+
+BOOL WINAPI fake_read(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD got)
+{
+    answer *a = (answer *)request;
+    *got = (DWORD)std::min<size_t>(a->to - a->from - a->sent, size);
+    if (*got == 0 && a->reset)
+        return SetLastError(ERROR_INTERNET_CONNECTION_RESET), FALSE;
+    memcpy(buffer, archive().data() + a->from + a->sent, *got);
+    a->sent += *got;
+    return TRUE;
+}
+
+BOOL give_text(const std::string &text, LPVOID value, LPDWORD length)
+{
+    if (text.empty() || text.size() + 1 > *length)
+        return SetLastError(ERROR_HTTP_HEADER_NOT_FOUND), FALSE;
+    memcpy(value, text.c_str(), text.size() + 1);
+    return *length = (DWORD)text.size(), TRUE;
+}
+
+BOOL WINAPI fake_query_option(HINTERNET request, DWORD, LPVOID value, LPDWORD length)
+{
+    return give_text(((answer *)request)->final_url, value, length);
+}
+
+BOOL WINAPI fake_query_info(HINTERNET request, DWORD what, LPVOID value, LPDWORD length, LPDWORD)
+{
+    const answer *a = (answer *)request;
+    if (what == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER))
+        return *(DWORD *)value = a->status, TRUE;
+    if (what == HTTP_QUERY_CONTENT_LENGTH)
+        return give_text(a->length < 0 ? "" : std::to_string(a->length), value, length);
+    EXPECT_EQ(what, (DWORD)HTTP_QUERY_CONTENT_RANGE);
+    const std::string range = "bytes " + std::to_string(a->range_from) + "-" + std::to_string(SIZE - 1) + "/" +
+                              std::to_string(SIZE);
+    return give_text(a->range_from < 0 ? "" : range, value, length);
+}
+
+const wininet_library FAKE = {NULL, fake_open, fake_open_url, fake_read, fake_set_option, fake_query_option,
+                              fake_query_info, fake_close};
+const retry_pauses NO_PAUSES = {{0, 0, 0}};
+const char PATH[] = "download_resume_test.zip";
+
+// Standard output, the C runtime's and the handle the console code checks,
+// captured while body runs.
+template <typename body_type> std::string printed_by(body_type body)
+{
+    testing::internal::CaptureStdout();
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, (HANDLE)_get_osfhandle(1));
+    body();
+    fflush(stdout);
+    SetStdHandle(STD_OUTPUT_HANDLE, console);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string file_or_none(const std::string &path) { return file_exists(path) ? read_file(path) : "(none)"; }
+
+int download(fake_server &server, std::string *printed)
+{
+    DeleteFileA(PATH);
+    serving = &server;
+    int result = 2;
+    const std::string pin = digest_of(archive());
+    *printed = printed_by([&] { result = download_over(&FAKE, &NO_PAUSES, URL, PATH, pin.c_str(), "a.zip"); });
+    EXPECT_EQ(server.open_handles, 0) << "every handle is closed";
+    return result;
+}
+
+std::string check_failed(const std::string &actual)
+{
+    return "CHECK FAILED for a.zip.\nExpected checksum " + digest_of(archive()) + "\nDownload gave    " + actual +
+           "\nThe file was deleted and nothing was installed.\n";
+}
+
+TEST(DownloadResume, EachAnswerDecidesWhatComesNext)
+{
+    fake_server plain = {{whole()}, {}, 0};
+    std::string unbroken;
+    ASSERT_EQ(download(plain, &unbroken), 0);
+    const std::string kept = "The connection kept breaking off while downloading a.zip. Run this setup again when the "
+                             "connection is steadier.\n";
+    const std::string spent = "\rDownloading a.zip ... 320 KB, done.          \n" + kept +
+                              check_failed(digest_of(archive().substr(0, CUT)));
+    answer to_plain = rest(CUT);
+    to_plain.final_url = "http://courses.example/a.zip";
+    const std::string from_cut = "Range: bytes=" + std::to_string(CUT) + "-\r\n";
+    struct {
+        const char *what;
+        std::vector<answer> answers;
+        size_t requests;
+        std::string last_request, ending; // ending "": passes with the unbroken transcript
+    } cases[] = {
+        {"read fails, the rest continues", {cut(true), rest(CUT)}, 2, from_cut, ""},
+        {"body short, the rest continues", {cut(false), rest(CUT)}, 2, from_cut, ""},
+        {"breaks inside the rest", {cut(true), rest(CUT, CUT + 5 * 16384), rest(CUT + 5 * 16384)}, 3,
+         "Range: bytes=" + std::to_string(CUT + 5 * 16384) + "-\r\n", ""},
+        {"reset once all is in", {answer{200, 0, SIZE, (long long)SIZE, -1, true, 0, URL, 0}}, 1, "", ""},
+        {"200 starts over", {cut(true), whole()}, 2, from_cut, ""},
+        {"206 from elsewhere starts over", {cut(true), rest(0)}, 2, from_cut, ""},
+        {"416 starts over", {cut(true), answer{416, 0, 0, 0, -1, false, 0, URL, 0}}, 2, from_cut,
+         "\rDownloading a.zip ... 0 KB, done.          \n" + check_failed(digest_of(""))},
+        {"no length, nothing to be short of", {answer{200, 0, CUT, -1, -1, false, 0, URL, 0}}, 1, "",
+         "\rDownloading a.zip ... 320 KB, done.          \n" + check_failed(digest_of(archive().substr(0, CUT)))},
+        {"breaks every time", {cut(true), cut(false), cut(true), cut(false), whole()}, 4, from_cut, spent},
+        {"cannot connect again", {cut(true)}, 4, from_cut, spent},
+        {"untrusted certificate", {cut(true), refused(ERROR_INTERNET_INVALID_CA), rest(CUT)}, 2, from_cut, spent},
+        {"redirect to http", {cut(true), to_plain, rest(CUT)}, 2, from_cut, spent},
+        {"untrusted at once", {refused(ERROR_INTERNET_INVALID_CA), whole()}, 1, "",
+         "Could not reach the download address. Check the internet connection and try again.\n"},
+    };
+    for (auto &c : cases) {
+        fake_server server = {c.answers, {}, 0};
+        std::string printed;
+        int result = download(server, &printed);
+        EXPECT_EQ(server.requests.size(), c.requests) << c.what;
+        EXPECT_EQ(server.requests.back(), c.last_request) << c.what;
+        EXPECT_EQ(result, c.ending.empty() ? 0 : 1) << c.what;
+        EXPECT_EQ(file_or_none(PATH), c.ending.empty() ? archive() : "(none)") << c.what;
+        if (c.ending.empty())
+            EXPECT_EQ(printed, unbroken) << c.what << ": a resumed download reads as an unbroken one";
+        else
+            EXPECT_EQ(printed.substr(printed.size() - std::min(printed.size(), c.ending.size())), c.ending) << c.what;
+    }
+}
+
+// A copy beside the setup is taken when it passes its pin, else left as it
+// was with one line; nothing is said when there is none, or when it is the
+// download file itself.
+TEST(DownloadResume, CopyBesideTheSetupIsOnlyRead)
+{
+    const std::string folder = current_folder() + "\\beside-setup", copy = folder + "\\a.zip";
+    const std::string bytes = archive().substr(0, 500), lines = "Found a.zip beside this setup: " + copy +
+                                                                "\nCopying a.zip ... \rCopying a.zip ... 0 KB"
+                                                                "\rCopying a.zip ... 0 KB, done.          \n";
+    CreateDirectoryA(folder.c_str(), NULL);
+    FILE *file = fopen(copy.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+    struct {
+        std::string url, pin, path;
+        int result;
+        std::string printed;
+    } cases[] = {
+        {std::string(URL) + "?v=2", digest_of(bytes), PATH, 0, lines + "Checksum verified for a.zip.\n"},
+        {URL, digest_of(archive()), PATH, 1,
+         lines + check_failed(digest_of(bytes)) +
+             "Not using a.zip beside this setup (it is left as it was); downloading it instead.\n"},
+        {"https://courses.example/b.zip", digest_of(bytes), PATH, 1, ""},
+        {URL, digest_of(bytes), copy, 1, ""},
+    };
+    for (const auto &c : cases) {
+        DeleteFileA(PATH);
+        int result = 2;
+        std::string printed = printed_by([&] {
+            result = take_from_beside(folder.c_str(), c.url.c_str(), c.path.c_str(), c.pin.c_str(), "a.zip");
+        });
+        EXPECT_EQ(result, c.result) << c.url;
+        EXPECT_EQ(printed, c.printed) << c.url;
+        EXPECT_EQ(file_or_none(PATH), c.result == 0 ? bytes : "(none)") << c.url;
+        EXPECT_EQ(read_file(copy), bytes) << "the copy beside the setup is unchanged";
+    }
+}
+
+}  // namespace
