@@ -7,16 +7,17 @@
 
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "capacities.h"
 #include "console.h"
 #include "download.h"
+#include "install_folder.h"
 #include "install_guards.h"
 #include "launcher.h"
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
+#include "uninstall_entry.h"
 
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
@@ -34,19 +35,6 @@ static int unpack(const char *archive, const char *destination, const char *inst
     snprintf(message, sizeof message, "Could not unpack %s.", label);
     say(message);
     return 1;
-}
-
-/* The install folder under LOCALAPPDATA, or under the current folder when it
- * is unset, as a full path: the children run elsewhere, so a relative path
- * would name another folder for them. */
-static void format_install_folder(char install_folder[FOLDER_CAPACITY])
-{
-    const char *local_app_data = getenv("LOCALAPPDATA");
-    char formatted[FOLDER_CAPACITY];
-    snprintf(formatted, sizeof formatted, "%s\\%s", local_app_data ? local_app_data : ".", APP_DIR_NAME);
-    DWORD length = GetFullPathNameA(formatted, FOLDER_CAPACITY, install_folder, NULL);
-    if (length == 0 || length >= FOLDER_CAPACITY)
-        snprintf(install_folder, FOLDER_CAPACITY, "%s", formatted);
 }
 
 /* Everything from the folders to the start of the course, on a folder that
@@ -80,6 +68,7 @@ static int install_into(const char *install_folder)
             return 1;
     }
 
+    register_installation(install_folder);
     finish_install(install_folder);
     return 0;
 }

@@ -7,12 +7,10 @@
 #include "capacities.h"
 #include "sha256.h"
 
-/* The claim is a named mutex, which the system drops with the last handle,
- * so a setup that crashes leaves nothing that blocks the next one. Its name
- * is the digest of the folder upper-cased, as Windows compares paths: a
- * folder name may be longer than a mutex name and hold backslashes, which a
- * name may not. */
-int claim_install_folder(const char *install_folder, HANDLE *claim)
+/* The digest of the folder upper-cased, as Windows compares paths: a folder
+ * name may be longer than a mutex's or a registry key's name and hold
+ * backslashes, which neither may. */
+void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char *install_folder)
 {
     /* A folder has no more characters than bytes. */
     wchar_t folder[FOLDER_CAPACITY];
@@ -22,8 +20,17 @@ int claim_install_folder(const char *install_folder, HANDLE *claim)
                            NULL, 0);
     char digest[65];
     sha256_hex(upper, (size_t)length * sizeof upper[0], digest);
-    char name[96];
-    snprintf(name, sizeof name, "Local\\CourseSetup.%s", digest);
+    snprintf(key, INSTALL_FOLDER_KEY_CAPACITY, "CourseSetup.%s", digest);
+}
+
+/* The claim is a named mutex, which the system drops with the last handle,
+ * so a setup that crashes leaves nothing that blocks the next one. */
+int claim_install_folder(const char *install_folder, HANDLE *claim)
+{
+    char key[INSTALL_FOLDER_KEY_CAPACITY];
+    format_install_folder_key(key, install_folder);
+    char name[sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY];
+    snprintf(name, sizeof name, "Local\\%s", key);
     *claim = CreateMutexA(NULL, FALSE, name);
     if (*claim && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(*claim);

@@ -5,6 +5,14 @@
 
 #include <windows.h>
 
+/* "CourseSetup." and 64 hexadecimal digits. */
+enum { INSTALL_FOLDER_KEY_CAPACITY = 12 + 64 + 1 };
+
+/* The name that stands for install_folder (a full path) in the system's
+ * namespaces, the same for any two spellings of it that differ only in
+ * letter case: the claim's and the installed apps' entry's. */
+void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char *install_folder);
+
 /* Claims install_folder (a full path) for this setup until *claim is closed,
  * or until the process ends. Returns 1 when another setup in this logon
  * session holds it: a learner who double-clicked twice. Any two spellings of
