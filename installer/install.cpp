@@ -80,19 +80,10 @@ int run_install(void)
 
     char install_folder[FOLDER_CAPACITY];
     format_install_folder(install_folder);
-    /* A second setup would truncate the archives the first is unpacking. */
     HANDLE claim;
-    if (claim_install_folder(install_folder, &claim) != 0) {
-        say("This setup is already running in another window.");
+    if (guard_install_folder(install_folder, &claim) != 0)
         return 1;
-    }
-    /* Its python.exe cannot be replaced while it runs: under Expand-Archive
-     * -Force the runtime may be skipped without a word. Nothing is fetched. */
-    int status = 1;
-    if (course_is_open(install_folder))
-        say("The course is open. Close its window, then run this setup again.");
-    else
-        status = install_into(install_folder);
+    int status = install_into(install_folder);
     if (claim)
         CloseHandle(claim);
     return status;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "capacities.h"
+#include "console.h"
 #include "sha256.h"
 
 /* The digest of the folder upper-cased, as Windows compares paths: a folder
@@ -52,4 +53,23 @@ int course_is_open(const char *install_folder)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(file);
     return 0;
+}
+
+/* A second setup would truncate the archives the first is unpacking, or
+ * remove them. The course's python.exe cannot be replaced or removed while
+ * it runs: under Expand-Archive -Force the runtime may be skipped without a
+ * word. */
+int guard_install_folder(const char *install_folder, HANDLE *claim)
+{
+    if (claim_install_folder(install_folder, claim) != 0) {
+        say("This setup is already running in another window.");
+        return 1;
+    }
+    if (!course_is_open(install_folder))
+        return 0;
+    say("The course is open. Close its window, then run this setup again.");
+    if (*claim)
+        CloseHandle(*claim);
+    *claim = NULL;
+    return 1;
 }

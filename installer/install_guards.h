@@ -23,4 +23,10 @@ int claim_install_folder(const char *install_folder, HANDLE *claim);
  * cannot be replaced: the learner has the course open. */
 int course_is_open(const char *install_folder);
 
+/* Both guards with their messages: claims install_folder into *claim, or
+ * says why not ("This setup is already running in another window." or "The
+ * course is open. Close its window, then run this setup again.") and
+ * returns 1 with nothing claimed. */
+int guard_install_folder(const char *install_folder, HANDLE *claim);
+
 #endif

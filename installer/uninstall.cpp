@@ -126,16 +126,10 @@ int run_uninstall(const char *handover)
         return remove_installation(install_folder);
     }
     HANDLE claim;
-    if (claim_install_folder(install_folder, &claim) != 0) {
-        say("This setup is already running in another window.");
+    if (guard_install_folder(install_folder, &claim) != 0)
         return 1;
-    }
-    int status = 1;
-    if (course_is_open(install_folder))
-        say("The course is open. Close its window, then run this setup again.");
-    else if (runs_from(install_folder) && hand_over(install_folder, claim) == 0)
-        status = 0;
-    else
+    int status = 0;
+    if (!runs_from(install_folder) || hand_over(install_folder, claim) != 0)
         status = remove_installation(install_folder);
     if (claim)
         CloseHandle(claim);
