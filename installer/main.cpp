@@ -14,7 +14,7 @@ int main(int argc, char **argv)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (argc >= 2 && strcmp(argv[1], "--selftest") == 0)
         return run_selftest();
-    if (argc >= 2 && strcmp(argv[1], "--uninstall") == 0)
+    if (argc >= 2 && strcmp(argv[1], UNINSTALL_SWITCH) == 0)
         return run_uninstall(argc >= 3 ? argv[2] : NULL);
     return run_install();
 }

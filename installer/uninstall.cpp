@@ -29,6 +29,9 @@
  * and names that program's file if it still cannot go. */
 static const DWORD HANDOVER_WAIT_MS = 60ul * 1000;
 
+/* The copy between quotes, the switch and a handle's value in decimal. */
+enum { HANDOVER_COMMAND_CAPACITY = FILE_PATH_CAPACITY + 2 + sizeof UNINSTALL_SWITCH + 1 + 20 };
+
 /* 1 when this program's file lies in install_folder or below. */
 static int runs_from(const char *install_folder)
 {
@@ -76,8 +79,9 @@ static int hand_over(const char *install_folder, HANDLE claim)
                          SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0))
         return 1;
     SetHandleInformation(claim, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    char command[FILE_PATH_CAPACITY + 48];
-    snprintf(command, sizeof command, "\"%s\" --uninstall %llu", copy, (unsigned long long)(uintptr_t)self);
+    char command[HANDOVER_COMMAND_CAPACITY];
+    snprintf(command, sizeof command, "\"%s\" %s %llu", copy, UNINSTALL_SWITCH,
+             (unsigned long long)(uintptr_t)self);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
@@ -108,8 +112,8 @@ static int remove_installation(const char *install_folder)
     }
     if (present)
         print_text("Removed the folder %s.\n", install_folder);
-    remove_uninstall_entry(install_folder);
-    print_text("Removed %s from the installed apps.\n", APP_PRODUCT_NAME);
+    if (remove_uninstall_entry(install_folder) == 0)
+        print_text("Removed %s from the installed apps.\n", APP_PRODUCT_NAME);
     fflush(stdout);
     return 0;
 }

@@ -2,6 +2,9 @@
 #ifndef QUILLBY_UNINSTALL_H
 #define QUILLBY_UNINSTALL_H
 
+/* The first argument that asks for the uninstall. */
+static const char UNINSTALL_SWITCH[] = "--uninstall";
+
 /* Removes the course's shortcut (when it opens this installation's
  * launcher), its install folder with everything in it, and its entry in the
  * installed apps; returns the exit status, 0 once all is gone. Refuses (1,

@@ -11,12 +11,14 @@
 #include "folder_tree.h"
 #include "install_guards.h"
 #include "manifest.h"
+#include "uninstall.h"
 
 static const char UNINSTALL_KEYS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 /* The copy of the program kept in the install folder: run bare, it installs
  * the course again, as the setup it is; with --uninstall, it removes it. */
 static const char KEPT_PROGRAM[] = "setup.exe";
-static const char UNINSTALL_SWITCH[] = "--uninstall";
+/* The stream in which Windows marks a file downloaded from the internet. */
+static const char ZONE_STREAM[] = ":Zone.Identifier";
 
 enum {
     ENTRY_KEY_CAPACITY = sizeof UNINSTALL_KEYS + INSTALL_FOLDER_KEY_CAPACITY,
@@ -81,8 +83,13 @@ int keep_program_copy(const char *install_folder)
     char kept_program[FILE_PATH_CAPACITY];
     DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
     format_kept_program(kept_program, install_folder);
-    if (length > 0 && length < sizeof program)
-        CopyFileA(program, kept_program, FALSE);
+    if (length > 0 && length < sizeof program && CopyFileA(program, kept_program, FALSE)) {
+        /* The copy takes the download's mark of the web along, which would
+         * have Windows warn about a program the learner installed long ago. */
+        char mark[FILE_PATH_CAPACITY + sizeof ZONE_STREAM];
+        snprintf(mark, sizeof mark, "%s%s", kept_program, ZONE_STREAM);
+        DeleteFileA(mark);
+    }
     return GetFileAttributesA(kept_program) == INVALID_FILE_ATTRIBUTES;
 }
 
@@ -103,9 +110,9 @@ void register_installation(const char *install_folder)
     RegCloseKey(entry);
 }
 
-void remove_uninstall_entry(const char *install_folder)
+int remove_uninstall_entry(const char *install_folder)
 {
     char entry_key[ENTRY_KEY_CAPACITY];
     format_entry_key(entry_key, install_folder);
-    RegDeleteKeyA(HKEY_CURRENT_USER, entry_key);
+    return RegDeleteKeyA(HKEY_CURRENT_USER, entry_key) == ERROR_SUCCESS ? 0 : 1;
 }

@@ -16,7 +16,8 @@ void register_installation(const char *install_folder);
  * install_folder, the program is its own copy. */
 int keep_program_copy(const char *install_folder);
 
-/* Deletes the entry of install_folder; a missing entry is no failure. */
-void remove_uninstall_entry(const char *install_folder);
+/* Deletes the entry of install_folder; returns 1 when there was none (or it
+ * could not be deleted). */
+int remove_uninstall_entry(const char *install_folder);
 
 #endif
