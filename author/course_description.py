@@ -23,8 +23,7 @@ four are required:
     description: Quillby course setup    file description (default: title)
     publisher: Quillby                   company name (default: none given)
 
-The last four are what Windows shows in the program's file properties; the
-installed apps list shows the product name, version and publisher too.
+The last four are what Windows shows in the program's file properties.
 
 A relative file: path is taken from the folder given with --files, or else
 from the description's folder. Any fault is reported with the line and field

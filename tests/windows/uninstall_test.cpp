@@ -223,6 +223,9 @@ TEST(AppsList, RemovedFromTheListLongAfterTheSetupWasDeleted)
     EXPECT_TRUE(file_exists(outside + "\\mine.txt"));
     EXPECT_EQ(entry_key(w), "");
     EXPECT_EQ(uninstaller("--list").output.find(key), std::string::npos);
+    char temporary[MAX_PATH];
+    GetTempPathA(sizeof temporary, temporary);
+    EXPECT_TRUE(file_exists(temporary + key + ".exe")) << "the copy that did the work stays behind";
 }
 
 }  // namespace
