@@ -39,7 +39,9 @@ int shortcut_opens(const char *shortcut_file, const char *target)
         MultiByteToWideChar(CP_ACP, 0, target, -1, expected, FILE_PATH_CAPACITY) == 0 ||
         GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return 0;
-    HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    /* A console program pumps no messages, which only the multithreaded
+     * apartment does without. */
+    HRESULT com = CoInitializeEx(NULL, COINIT_MULTITHREADED);
     read_target(path, found);
     if (SUCCEEDED(com))
         CoUninitialize();
