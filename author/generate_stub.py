@@ -41,6 +41,10 @@ def rc_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '""') + '"'
 
 
+# The version resource's values that the program itself needs too.
+SHOWN_CONSTANTS = {"product_name": "APP_PRODUCT_NAME", "version": "APP_VERSION", "publisher": "APP_PUBLISHER"}
+
+
 def render(values, parts, source):
     lines = [
         f"/* The constants of one course's installer, generated from {os.path.basename(source)}",
@@ -50,6 +54,9 @@ def render(values, parts, source):
     ]
     for key, name in FIELDS.items():
         lines.append(f"extern const char {name}[] = {c_string(values[key])};")
+    version = shown(values)
+    for key, name in SHOWN_CONSTANTS.items():
+        lines.append(f"extern const char {name}[] = {c_string(version[key] or '')};")
     lines += ["", "extern const payload_part PARTS[] = {"]
     lines += [f"    {{{c_string(name)}, {c_string(pin)}}}," for name, pin in parts]
     lines += ["};", "extern const size_t PARTS_COUNT = sizeof PARTS / sizeof PARTS[0];", ""]

@@ -5,6 +5,10 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "manifest.h"
 
 /* FOLDERID_Desktop, spelled out here: the library that defines it holds
  * every GUID of the SDK in one object, which would nearly double the
@@ -39,4 +43,18 @@ int moved_desktop_folder(char *folder, size_t capacity)
     CoTaskMemFree(current);
     CoTaskMemFree(unmoved);
     return moved ? 0 : 1;
+}
+
+int format_shortcut_file(char shortcut_file[FILE_PATH_CAPACITY])
+{
+    char desktop[FOLDER_CAPACITY];
+    if (moved_desktop_folder(desktop, sizeof desktop) == 0) {
+        snprintf(shortcut_file, FILE_PATH_CAPACITY, "%s\\%s", desktop, SHORTCUT_NAME);
+        return 0;
+    }
+    const char *profile = getenv("USERPROFILE");
+    if (!profile)
+        return 1;
+    snprintf(shortcut_file, FILE_PATH_CAPACITY, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
+    return 0;
 }

@@ -7,16 +7,17 @@
 
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "capacities.h"
 #include "console.h"
 #include "fetch_archive.h"
+#include "install_folder.h"
 #include "install_guards.h"
 #include "launcher.h"
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
+#include "uninstall_entry.h"
 
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
@@ -34,19 +35,6 @@ static int unpack(const char *archive, const char *destination, const char *inst
     snprintf(message, sizeof message, "Could not unpack %s.", label);
     say(message);
     return 1;
-}
-
-/* The install folder under LOCALAPPDATA, or under the current folder when it
- * is unset, as a full path: the children run elsewhere, so a relative path
- * would name another folder for them. */
-static void format_install_folder(char install_folder[FOLDER_CAPACITY])
-{
-    const char *local_app_data = getenv("LOCALAPPDATA");
-    char formatted[FOLDER_CAPACITY];
-    snprintf(formatted, sizeof formatted, "%s\\%s", local_app_data ? local_app_data : ".", APP_DIR_NAME);
-    DWORD length = GetFullPathNameA(formatted, FOLDER_CAPACITY, install_folder, NULL);
-    if (length == 0 || length >= FOLDER_CAPACITY)
-        snprintf(install_folder, FOLDER_CAPACITY, "%s", formatted);
 }
 
 /* Everything from the folders to the start of the course, on a folder that
@@ -80,6 +68,7 @@ static int install_into(const char *install_folder)
             return 1;
     }
 
+    register_installation(install_folder);
     finish_install(install_folder);
     return 0;
 }
@@ -91,19 +80,10 @@ int run_install(void)
 
     char install_folder[FOLDER_CAPACITY];
     format_install_folder(install_folder);
-    /* A second setup would truncate the archives the first is unpacking. */
     HANDLE claim;
-    if (claim_install_folder(install_folder, &claim) != 0) {
-        say("This setup is already running in another window.");
+    if (guard_install_folder(install_folder, &claim) != 0)
         return 1;
-    }
-    /* Its python.exe cannot be replaced while it runs: under Expand-Archive
-     * -Force the runtime may be skipped without a word. Nothing is fetched. */
-    int status = 1;
-    if (course_is_open(install_folder))
-        say("The course is open. Close its window, then run this setup again.");
-    else
-        status = install_into(install_folder);
+    int status = install_into(install_folder);
     if (claim)
         CloseHandle(claim);
     return status;

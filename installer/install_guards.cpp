@@ -5,14 +5,13 @@
 #include <stdio.h>
 
 #include "capacities.h"
+#include "console.h"
 #include "sha256.h"
 
-/* The claim is a named mutex, which the system drops with the last handle,
- * so a setup that crashes leaves nothing that blocks the next one. Its name
- * is the digest of the folder upper-cased, as Windows compares paths: a
- * folder name may be longer than a mutex name and hold backslashes, which a
- * name may not. */
-int claim_install_folder(const char *install_folder, HANDLE *claim)
+/* The digest of the folder upper-cased, as Windows compares paths: a folder
+ * name may be longer than a mutex's or a registry key's name and hold
+ * backslashes, which neither may. */
+void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char *install_folder)
 {
     /* A folder has no more characters than bytes. */
     wchar_t folder[FOLDER_CAPACITY];
@@ -22,8 +21,17 @@ int claim_install_folder(const char *install_folder, HANDLE *claim)
                            NULL, 0);
     char digest[65];
     sha256_hex(upper, (size_t)length * sizeof upper[0], digest);
-    char name[96];
-    snprintf(name, sizeof name, "Local\\CourseSetup.%s", digest);
+    snprintf(key, INSTALL_FOLDER_KEY_CAPACITY, "CourseSetup.%s", digest);
+}
+
+/* The claim is a named mutex, which the system drops with the last handle,
+ * so a setup that crashes leaves nothing that blocks the next one. */
+int claim_install_folder(const char *install_folder, HANDLE *claim)
+{
+    char key[INSTALL_FOLDER_KEY_CAPACITY];
+    format_install_folder_key(key, install_folder);
+    char name[sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY];
+    snprintf(name, sizeof name, "Local\\%s", key);
     *claim = CreateMutexA(NULL, FALSE, name);
     if (*claim && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(*claim);
@@ -45,4 +53,23 @@ int course_is_open(const char *install_folder)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(file);
     return 0;
+}
+
+/* A second setup would truncate the archives the first is unpacking, or
+ * remove them. The course's python.exe cannot be replaced or removed while
+ * it runs: under Expand-Archive -Force the runtime may be skipped without a
+ * word. */
+int guard_install_folder(const char *install_folder, HANDLE *claim)
+{
+    if (claim_install_folder(install_folder, claim) != 0) {
+        say("This setup is already running in another window.");
+        return 1;
+    }
+    if (!course_is_open(install_folder))
+        return 0;
+    say("The course is open. Close its window, then run this setup again.");
+    if (*claim)
+        CloseHandle(*claim);
+    *claim = NULL;
+    return 1;
 }

@@ -5,6 +5,14 @@
 
 #include <windows.h>
 
+/* "CourseSetup." and 64 hexadecimal digits. */
+enum { INSTALL_FOLDER_KEY_CAPACITY = 12 + 64 + 1 };
+
+/* The name that stands for install_folder (a full path) in the system's
+ * namespaces, the same for any two spellings of it that differ only in
+ * letter case: the claim's and the installed apps' entry's. */
+void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char *install_folder);
+
 /* Claims install_folder (a full path) for this setup until *claim is closed,
  * or until the process ends. Returns 1 when another setup in this logon
  * session holds it: a learner who double-clicked twice. Any two spellings of
@@ -14,5 +22,11 @@ int claim_install_folder(const char *install_folder, HANDLE *claim);
 /* 1 when the runtime's python.exe under install_folder is running, and so
  * cannot be replaced: the learner has the course open. */
 int course_is_open(const char *install_folder);
+
+/* Both guards with their messages: claims install_folder into *claim, or
+ * says why not ("This setup is already running in another window." or "The
+ * course is open. Close its window, then run this setup again.") and
+ * returns 1 with nothing claimed. */
+int guard_install_folder(const char *install_folder, HANDLE *claim);
 
 #endif

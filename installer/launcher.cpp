@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "capacities.h"
 #include "console.h"
@@ -46,23 +45,6 @@ static void write_launcher(const char *launcher_file)
     write_for_cmd(file, COURSE_URL);
     fputs("\r\n", file);
     fclose(file);
-}
-
-/* The shortcut's file: on the Desktop the shell shows, where OneDrive or a
- * redirection moved it; else on the Desktop under USERPROFILE. Returns 1
- * when there is neither. */
-static int format_shortcut_file(char shortcut_file[FILE_PATH_CAPACITY])
-{
-    char desktop[FOLDER_CAPACITY];
-    if (moved_desktop_folder(desktop, sizeof desktop) == 0) {
-        snprintf(shortcut_file, FILE_PATH_CAPACITY, "%s\\%s", desktop, SHORTCUT_NAME);
-        return 0;
-    }
-    const char *profile = getenv("USERPROFILE");
-    if (!profile)
-        return 1;
-    snprintf(shortcut_file, FILE_PATH_CAPACITY, "%s\\Desktop\\%s", profile, SHORTCUT_NAME);
-    return 0;
 }
 
 void finish_install(const char *install_folder)

@@ -1,10 +1,11 @@
-/* Entry point: "--selftest" as the first argument proves the SHA-256 engine;
- * anything else installs the course. */
+/* Entry point: "--selftest" as the first argument proves the SHA-256 engine,
+ * "--uninstall" removes the course; anything else installs it. */
 #include <windows.h>
 #include <string.h>
 
 #include "install.h"
 #include "selftest.h"
+#include "uninstall.h"
 
 int main(int argc, char **argv)
 {
@@ -13,5 +14,7 @@ int main(int argc, char **argv)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (argc >= 2 && strcmp(argv[1], "--selftest") == 0)
         return run_selftest();
+    if (argc >= 2 && strcmp(argv[1], UNINSTALL_SWITCH) == 0)
+        return run_uninstall(argc >= 3 ? argv[2] : NULL);
     return run_install();
 }

@@ -24,6 +24,11 @@ extern const char PAYLOAD_BASE_URL[]; /* https address with no trailing slash */
 extern const char LAUNCHER_NAME[];
 extern const char SHORTCUT_NAME[];
 extern const char COURSE_URL[];
+/* As the program's version resource gives them: the product's name, its
+ * version, and its publisher ("" when the course names none). */
+extern const char APP_PRODUCT_NAME[];
+extern const char APP_VERSION[];
+extern const char APP_PUBLISHER[];
 
 /* Row order is the order of download, unpacking and the self-test listing. */
 extern const payload_part PARTS[];

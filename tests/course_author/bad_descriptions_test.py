@@ -138,6 +138,8 @@ class BadDescriptions(unittest.TestCase):
         with open(unit, encoding="ascii") as constants:
             text = constants.read()
         self.assertIn(r'APP_DIR_NAME[] = "Cours de fran\303\247ais";', text)
+        # The installed apps list's name: the folder's, when the course gives none.
+        self.assertIn(r'APP_PRODUCT_NAME[] = "Cours de fran\303\247ais";', text)
         self.assertIn(r'SHORTCUT_NAME[] = "\350\257\276\347\250\213 \347\254\224\350\256\260.lnk";', text)
 
     def test_each_fault_is_refused_naming_field_and_line(self):

@@ -1,0 +1,19 @@
+/* Where the course is installed: the same folder for the installation and
+ * for its removal. */
+#include "install_folder.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "manifest.h"
+
+void format_install_folder(char install_folder[FOLDER_CAPACITY])
+{
+    const char *local_app_data = getenv("LOCALAPPDATA");
+    char formatted[FOLDER_CAPACITY];
+    snprintf(formatted, sizeof formatted, "%s\\%s", local_app_data ? local_app_data : ".", APP_DIR_NAME);
+    DWORD length = GetFullPathNameA(formatted, FOLDER_CAPACITY, install_folder, NULL);
+    if (length == 0 || length >= FOLDER_CAPACITY)
+        snprintf(install_folder, FOLDER_CAPACITY, "%s", formatted);
+}

@@ -1,0 +1,12 @@
+/* Where the course is installed. */
+#ifndef QUILLBY_INSTALL_FOLDER_H
+#define QUILLBY_INSTALL_FOLDER_H
+
+#include "capacities.h"
+
+/* The install folder under LOCALAPPDATA, or under the current folder when it
+ * is unset, as a full path: the children run elsewhere, so a relative path
+ * would name another folder for them. */
+void format_install_folder(char install_folder[FOLDER_CAPACITY]);
+
+#endif

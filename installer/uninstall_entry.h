@@ -1,0 +1,23 @@
+/* The course in Windows' list of installed apps (Settings > Apps), for this
+ * user only: no admin rights needed. */
+#ifndef QUILLBY_UNINSTALL_ENTRY_H
+#define QUILLBY_UNINSTALL_ENTRY_H
+
+/* Keeps a copy of this program in install_folder (keep_program_copy), which
+ * the entry's uninstall command runs long after the setup itself was
+ * deleted, and writes the entry of install_folder afresh (a later
+ * installation replaces every value). Without the copy there is no entry: it
+ * would name a missing program. Prints nothing; a failure leaves the course
+ * installed, unlisted. */
+void register_installation(const char *install_folder);
+
+/* Copies this program into install_folder as the program the entry's
+ * uninstall command runs; returns 1 when it is not there after. Run from
+ * install_folder, the program is its own copy. */
+int keep_program_copy(const char *install_folder);
+
+/* Deletes the entry of install_folder; returns 1 when there was none (or it
+ * could not be deleted). */
+int remove_uninstall_entry(const char *install_folder);
+
+#endif

@@ -1,0 +1,70 @@
+// The install folder's tree measured and removed, in-process on a tree of
+// the test's own: read-only files and folders go, a file that cannot go is
+// named and everything else still goes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "folder_tree.h"
+#include "test_support.h"
+
+namespace {
+
+void write_bytes(const std::string &path, size_t count)
+{
+    FILE *file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fwrite(std::string(count, 'x').data(), 1, count, file);
+    fclose(file);
+}
+
+// tree\a.txt (1 byte), tree\lessons\b.txt (2048 bytes, read-only) and
+// tree\lessons\old\ (a read-only folder holding c.txt, 1024 bytes).
+std::string make_tree(const char *name)
+{
+    const std::string tree = current_folder() + "\\" + name;
+    remove_tree(tree);
+    CreateDirectoryA(tree.c_str(), NULL);
+    CreateDirectoryA((tree + "\\lessons").c_str(), NULL);
+    CreateDirectoryA((tree + "\\lessons\\old").c_str(), NULL);
+    write_bytes(tree + "\\a.txt", 1);
+    write_bytes(tree + "\\lessons\\b.txt", 2048);
+    write_bytes(tree + "\\lessons\\old\\c.txt", 1024);
+    SetFileAttributesA((tree + "\\lessons\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((tree + "\\lessons\\old").c_str(), FILE_ATTRIBUTE_READONLY);
+    return tree;
+}
+
+TEST(FolderTree, SizeIsEveryFileInKilobytesRoundedUp)
+{
+    const std::string tree = make_tree("tree-size");
+    EXPECT_EQ(folder_size_kb(tree.c_str()), 4ul);
+    EXPECT_EQ(folder_size_kb((tree + "\\lessons\\old").c_str()), 1ul);
+    EXPECT_EQ(folder_size_kb((tree + "\\missing").c_str()), 0ul);
+}
+
+// A file held open without leave to delete it (by a program of the course
+// still running, say) stays and is named, its folders stay without a word,
+// and all else goes; once let go, it goes too.
+TEST(FolderTree, RemovesAllButWhatCannotGoAndNamesThat)
+{
+    const std::string tree = make_tree("tree-held");
+    const std::string held = tree + "\\lessons\\old\\c.txt";
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(remove_folder_tree(tree.c_str()), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Could not remove " + held + ".\n");
+    CloseHandle(file);
+    EXPECT_TRUE(file_exists(held));
+    EXPECT_FALSE(file_exists(tree + "\\a.txt"));
+    EXPECT_FALSE(file_exists(tree + "\\lessons\\b.txt"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(remove_folder_tree(tree.c_str()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(file_exists(tree));
+    EXPECT_EQ(remove_folder_tree(tree.c_str()), 0) << "a folder already gone is no failure";
+}
+
+}  // namespace
