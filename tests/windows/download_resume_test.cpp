@@ -117,7 +117,9 @@ BOOL WINAPI fake_query_info(HINTERNET request, DWORD what, LPVOID value, LPDWORD
 const wininet_library FAKE = {NULL, fake_open, fake_open_url, fake_read, fake_set_option, fake_query_option,
                               fake_query_info, fake_close};
 const retry_pauses NO_PAUSES = {{0, 0, 0}};
-const char PATH[] = "download_resume_test.zip";
+// Each test its own file: CTest may run them side by side.
+const char PATH[] = "download_resume_answers.zip";
+const char BESIDE_PATH[] = "download_resume_beside.zip";
 
 // Standard output, the C runtime's and the handle the console code checks,
 // captured while body runs.
@@ -221,22 +223,22 @@ TEST(DownloadResume, CopyBesideTheSetupIsOnlyRead)
         int result;
         std::string printed;
     } cases[] = {
-        {std::string(URL) + "?v=2", digest_of(bytes), PATH, 0, lines + "Checksum verified for a.zip.\n"},
-        {URL, digest_of(archive()), PATH, 1,
+        {std::string(URL) + "?v=2", digest_of(bytes), BESIDE_PATH, 0, lines + "Checksum verified for a.zip.\n"},
+        {URL, digest_of(archive()), BESIDE_PATH, 1,
          lines + check_failed(digest_of(bytes)) +
              "Not using a.zip beside this setup (it is left as it was); downloading it instead.\n"},
-        {"https://courses.example/b.zip", digest_of(bytes), PATH, 1, ""},
+        {"https://courses.example/b.zip", digest_of(bytes), BESIDE_PATH, 1, ""},
         {URL, digest_of(bytes), copy, 1, ""},
     };
     for (const auto &c : cases) {
-        DeleteFileA(PATH);
+        DeleteFileA(BESIDE_PATH);
         int result = 2;
         std::string printed = printed_by([&] {
             result = take_from_beside(folder.c_str(), c.url.c_str(), c.path.c_str(), c.pin.c_str(), "a.zip");
         });
         EXPECT_EQ(result, c.result) << c.url;
         EXPECT_EQ(printed, c.printed) << c.url;
-        EXPECT_EQ(file_or_none(PATH), c.result == 0 ? bytes : "(none)") << c.url;
+        EXPECT_EQ(file_or_none(BESIDE_PATH), c.result == 0 ? bytes : "(none)") << c.url;
         EXPECT_EQ(read_file(copy), bytes) << "the copy beside the setup is unchanged";
     }
 }
