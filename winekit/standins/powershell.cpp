@@ -2,8 +2,9 @@
    prefix by the tests and by author/build-course --try. It accepts only the
    two commands Quillby setup runs -- Expand-Archive of a zip and a
    WScript.Shell shortcut -- and really carries them out, so an installation
-   under Wine gets the files and exit codes the real PowerShell would give. Each command line is
-   logged first so tests can check exactly what was asked. */
+   under Wine gets the files and exit codes the real PowerShell would give,
+   in Constrained Language Mode too. Each command line is logged first so
+   tests can check exactly what was asked. */
 #include <windows.h>
 #include <shlobj.h>
 #include <stdint.h>
@@ -42,7 +43,10 @@ struct command_form {
 };
 
 static const command_form COMMAND_FORMS[] = {
-    {EXPAND_ARCHIVE, 2, {"Expand-Archive -LiteralPath ", " -DestinationPath ", " -Force"}},
+    {EXPAND_ARCHIVE,
+     2,
+     {"$ProgressPreference='SilentlyContinue';Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath ",
+      " -DestinationPath ", " -Force"}},
     {CREATE_SHORTCUT,
      3,
      {"$s=(New-Object -ComObject WScript.Shell).CreateShortcut(", ");$s.TargetPath=", ";$s.WorkingDirectory=",
@@ -458,6 +462,25 @@ static int create_shortcut(const char *link, const char *target, const char *dir
     return SUCCEEDED(result);
 }
 
+/* Where no lockdown policy is installed, Windows PowerShell takes one from
+   the system-wide environment variable __PSLockdownPolicy, read from the
+   registry as .NET reads a machine variable (a string; any other type counts
+   as unset): the enforce flag (4) without the audit flag (8) runs every
+   session in Constrained Language Mode, as AppLocker, WDAC and Smart App
+   Control do. Modules under System32, Microsoft.PowerShell.Archive among
+   them, stay trusted and run in full. */
+static int constrained_language_mode()
+{
+    wchar_t value[32];
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                     L"__PSLockdownPolicy", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, value,
+                     &size) != ERROR_SUCCESS)
+        return 0;
+    unsigned long state = wcstoul(value, NULL, 10);
+    return (state & 8) == 0 && (state & 4) != 0;
+}
+
 int main()
 {
     /* PowerShell reads its command line in UTF-16, whatever the ANSI code
@@ -489,6 +512,15 @@ int main()
             continue;
         if (COMMAND_FORMS[form].kind == EXPAND_ARCHIVE)
             return expand_archive(values[0], values[1]) ? 0 : 1;
+        /* The statements after New-Object fail on its null result too, so
+           the session ends with status 1. */
+        if (constrained_language_mode()) {
+            printf("New-Object : Cannot create type. Only core types are supported in this language mode.\n"
+                   "    + CategoryInfo          : PermissionDenied: (:) [New-Object], PSNotSupportedException\n"
+                   "    + FullyQualifiedErrorId : CannotCreateComTypeConstrainedLanguage,"
+                   "Microsoft.PowerShell.Commands.NewObjectCommand\n");
+            return 1;
+        }
         return create_shortcut(values[0], values[1], values[2]) ? 0 : 1;
     }
     printf("powershell stand-in: unsupported command: %s\n", body);
