@@ -62,6 +62,31 @@ TEST(Install, SecondRunOverTheFirstDoesItAllAgain)
     EXPECT_EQ(read_file(w.powershell_log), once + once);
 }
 
+// An update from the version before (e2e-old.course), whose runtime had one
+// file more and whose fourth part held a lesson and a unit: what its
+// archives brought and the current ones do not goes, the learner's own
+// files stay, also in a folder the archives brought.
+TEST(Install, UpdateLeavesNothingStaleAndKeepsTheLearnersFiles)
+{
+    world w = make_world("update");
+    const char *dropped[] = {"python\\python311._pth", "lessons\\old-lesson.html", "retired-unit",
+                             "dl\\e2e-part-old.zip"};
+    ASSERT_EQ(install("e2e-old-setup.exe").exit_code, 0u);
+    expect_course_started(w);
+    for (const char *file : dropped)
+        ASSERT_TRUE(file_exists(w.install + "\\" + file)) << file;
+    ASSERT_TRUE(write_file(w.install + "\\lessons\\my-notes.txt", "mine"));
+    ASSERT_TRUE(write_file(w.install + "\\progress.json", "{}"));
+    program_run run = install("e2e-setup.exe");
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_installed_files(w.install);
+    for (const char *file : dropped)
+        EXPECT_FALSE(file_exists(w.install + "\\" + file)) << file;
+    EXPECT_EQ(read_file(w.install + "\\lessons\\my-notes.txt"), "mine");
+    EXPECT_EQ(read_file(w.install + "\\progress.json"), "{}");
+}
+
 TEST(Install, FailedPartStopsAfterTheEarlierOnes)
 {
     world w = make_world("bad-part");

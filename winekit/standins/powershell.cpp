@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "inflate.h"
+#include "shell_shortcut.h"
 
 enum {
     MAX_TEXT = 32768, /* the longest command line or path Windows accepts, plus the terminator */
@@ -423,43 +424,21 @@ static int expand_archive(const char *archive, const char *destination)
     return ok;
 }
 
-/* Does what WScript.Shell's CreateShortcut and Save do underneath. */
+/* Does what WScript.Shell's CreateShortcut and Save do underneath, through
+   the setup's own shell shortcut: the paths are narrow text of the UTF-8
+   code page this program runs in. */
 static int create_shortcut(const char *link, const char *target, const char *directory)
 {
-    wchar_t wide_link[MAX_TEXT], wide_target[MAX_TEXT], wide_directory[MAX_TEXT];
     /* WScript.Shell makes an Internet shortcut for .url and refuses other names */
     if (!ends_with_ignoring_case(link, ".lnk")) {
         printf("CreateShortcut: '%s' does not end with .lnk\n", link);
         return 0;
     }
-    if (!to_wide(link, wide_link) || !to_wide(target, wide_target) || !to_wide(directory, wide_directory)) {
-        printf("CreateShortcut: a path is not valid UTF-8\n");
+    if (save_shortcut(link, target, directory) != 0) {
+        printf("CreateShortcut: cannot save '%s'\n", link);
         return 0;
     }
-    HRESULT result = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    if (FAILED(result)) {
-        printf("CreateShortcut: COM cannot start (HRESULT 0x%08lX)\n", (unsigned long)result);
-        return 0;
-    }
-    IShellLinkW *shell_link = NULL;
-    IPersistFile *file = NULL;
-    result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void **)&shell_link);
-    if (SUCCEEDED(result))
-        result = shell_link->SetPath(wide_target);
-    if (SUCCEEDED(result))
-        result = shell_link->SetWorkingDirectory(wide_directory);
-    if (SUCCEEDED(result))
-        result = shell_link->QueryInterface(IID_IPersistFile, (void **)&file);
-    if (SUCCEEDED(result))
-        result = file->Save(wide_link, TRUE);
-    if (file)
-        file->Release();
-    if (shell_link)
-        shell_link->Release();
-    CoUninitialize();
-    if (FAILED(result))
-        printf("CreateShortcut: cannot save '%s' (HRESULT 0x%08lX)\n", link, (unsigned long)result);
-    return SUCCEEDED(result);
+    return 1;
 }
 
 /* Where no lockdown policy is installed, Windows PowerShell takes one from
