@@ -62,8 +62,8 @@ TEST(Install, SecondRunOverTheFirstDoesItAllAgain)
     EXPECT_EQ(read_file(w.powershell_log), once + once);
 }
 
-// An update from the version before (e2e-old.course), whose runtime had one
-// file more and whose fourth part held a lesson and a unit: what its
+// An update from the version before, whose runtime had one file more and
+// whose fourth part held a lesson and a unit: what its
 // archives brought and the current ones do not goes, the learner's own
 // files stay, also in a folder the archives brought.
 TEST(Install, UpdateLeavesNothingStaleAndKeepsTheLearnersFiles)
