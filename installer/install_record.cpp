@@ -63,7 +63,8 @@ int write_install_record(const char *record_file, const path_set *set)
             wmemcpy(line + path_length, L"\r\n", 2);
             line += path_length + 2;
         }
-        length = units == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, text, (int)units, bytes, (int)(3 * units), NULL, NULL);
+        length = units == 0 ? 0
+                            : WideCharToMultiByte(CP_UTF8, 0, text, (int)units, bytes, (int)(3 * units), NULL, NULL);
         if (units > 0 && length == 0)
             length = -1;
     }

@@ -86,7 +86,8 @@ int add_zip_entries(path_set *set, const char *archive, const wchar_t *folder)
         /* The end record is the last thing in the file but its comment. */
         if (read_at(file, tail_start, tail, tail_size))
             for (uint32_t at = tail_size - END_RECORD_SIZE + 1; at-- > 0 && !record;)
-                if (read32(tail + at) == END_RECORD_SIGNATURE && at + END_RECORD_SIZE + read16(tail + at + 20) == tail_size)
+                if (read32(tail + at) == END_RECORD_SIGNATURE &&
+                    at + END_RECORD_SIZE + read16(tail + at + 20) == tail_size)
                     record = tail + at;
         /* One part, and no Zip64 record standing in for a count or place. */
         uint32_t count = record ? read16(record + 10) : 0;
