@@ -2,13 +2,15 @@
  *
  * Layout under the install folder: dl\ keeps every verified archive, python\
  * holds the unpacked runtime, and the payload archives unpack into the install
- * folder itself. A rerun repeats every step and overwrites what is there. */
+ * folder itself. A rerun repeats every step and overwrites what is there,
+ * then removes what the run before brought and this one does not. */
 #include "install.h"
 
 #include <windows.h>
 #include <stdio.h>
 
 #include "capacities.h"
+#include "clean_update.h"
 #include "console.h"
 #include "fetch_archive.h"
 #include "install_folder.h"
@@ -48,18 +50,19 @@ static int install_into(const char *install_folder)
     CreateDirectoryA(install_folder, NULL);
     CreateDirectoryA(download_folder, NULL);
 
-    char archive_file[FILE_PATH_CAPACITY];
-    snprintf(archive_file, sizeof archive_file, "%s\\python.zip", download_folder);
-    if (fetch_archive(PYTHON_URL, archive_file, PYTHON_SHA256, PYTHON_LABEL) != 0)
+    char runtime_archive[FILE_PATH_CAPACITY];
+    snprintf(runtime_archive, sizeof runtime_archive, "%s\\python.zip", download_folder);
+    if (fetch_archive(PYTHON_URL, runtime_archive, PYTHON_SHA256, PYTHON_LABEL) != 0)
         return 1;
     char runtime_folder[FOLDER_CAPACITY];
     snprintf(runtime_folder, sizeof runtime_folder, "%s\\python", install_folder);
     CreateDirectoryA(runtime_folder, NULL);
-    if (unpack(archive_file, runtime_folder, install_folder, PYTHON_LABEL) != 0)
+    if (unpack(runtime_archive, runtime_folder, install_folder, PYTHON_LABEL) != 0)
         return 1;
 
     for (size_t i = 0; i < PARTS_COUNT; i++) {
         char address[ADDRESS_CAPACITY];
+        char archive_file[FILE_PATH_CAPACITY];
         snprintf(address, sizeof address, "%s/%s", PAYLOAD_BASE_URL, PARTS[i].name);
         snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
         if (fetch_archive(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
@@ -68,6 +71,7 @@ static int install_into(const char *install_folder)
             return 1;
     }
 
+    clean_update(install_folder, download_folder, runtime_archive, runtime_folder);
     register_installation(install_folder);
     finish_install(install_folder);
     return 0;

@@ -11,6 +11,7 @@
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
+#include "shell_shortcut.h"
 
 /* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
 static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;
@@ -58,8 +59,11 @@ void finish_install(const char *install_folder)
         char command[SHORTCUT_COMMAND_CAPACITY];
         char powershell[MAX_PATH];
         format_shortcut_command(command, shortcut_file, launcher_file, install_folder);
-        /* A missing shortcut leaves the course installed and startable. */
-        run_hidden(powershell_program(powershell), command, install_folder, SHORTCUT_TIME_LIMIT_MS);
+        /* Where PowerShell cannot, the shell's own object makes the same
+         * shortcut; a missing one leaves the course installed and startable. */
+        if (run_hidden(powershell_program(powershell), command, install_folder, SHORTCUT_TIME_LIMIT_MS) != 0 ||
+            GetFileAttributesA(shortcut_file) == INVALID_FILE_ATTRIBUTES)
+            save_shortcut(shortcut_file, launcher_file, install_folder);
     }
 
     say("Install complete. Opening the course...");

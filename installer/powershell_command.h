@@ -10,10 +10,13 @@
 
 #include "capacities.h"
 
-/* Each %s stands for one quoted path. */
+/* Each %s stands for one quoted path. Windows PowerShell 5.1's Expand-Archive
+ * draws a progress record per entry, window or not, which makes an archive of
+ * thousands of files take minutes; the module-qualified name runs the inbox
+ * cmdlet even where another module defines an Expand-Archive of its own. */
 static const char EXTRACTION_COMMAND[] =
-    "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '%s' "
-    "-DestinationPath '%s' -Force\"";
+    "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$ProgressPreference='SilentlyContinue';"
+    "Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath '%s' -DestinationPath '%s' -Force\"";
 static const char SHORTCUT_COMMAND[] =
     "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
     "WScript.Shell).CreateShortcut('%s');$s.TargetPath='%s';$s.WorkingDirectory='%s';$s.Save()\"";

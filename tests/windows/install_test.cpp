@@ -61,6 +61,31 @@ TEST(Install, SecondRunOverTheFirstDoesItAllAgain)
     EXPECT_EQ(read_file(w.powershell_log), once + once);
 }
 
+// An update from the version before, whose runtime had one file more and
+// whose fourth part held a lesson and a unit: what its
+// archives brought and the current ones do not goes, the learner's own
+// files stay, also in a folder the archives brought.
+TEST(Install, UpdateLeavesNothingStaleAndKeepsTheLearnersFiles)
+{
+    world w = make_world("update");
+    const char *dropped[] = {"python\\python311._pth", "lessons\\old-lesson.html", "retired-unit",
+                             "dl\\e2e-part-old.zip"};
+    ASSERT_EQ(install("e2e-old-setup.exe").exit_code, 0u);
+    expect_course_started(w);
+    for (const char *file : dropped)
+        ASSERT_TRUE(file_exists(w.install + "\\" + file)) << file;
+    ASSERT_TRUE(write_file(w.install + "\\lessons\\my-notes.txt", "mine"));
+    ASSERT_TRUE(write_file(w.install + "\\progress.json", "{}"));
+    program_run run = install("e2e-setup.exe");
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_installed_files(w.install);
+    for (const char *file : dropped)
+        EXPECT_FALSE(file_exists(w.install + "\\" + file)) << file;
+    EXPECT_EQ(read_file(w.install + "\\lessons\\my-notes.txt"), "mine");
+    EXPECT_EQ(read_file(w.install + "\\progress.json"), "{}");
+}
+
 TEST(Install, FailedPartStopsAfterTheEarlierOnes)
 {
     world w = make_world("bad-part");
@@ -156,6 +181,38 @@ TEST(Install, FailedUnpackingEndsTheInstallation)
     EXPECT_EQ(run.exit_code, 1u);
     EXPECT_FALSE(file_exists(w.install + "\\dl\\e2e-part-1.zip"));
     EXPECT_FALSE(file_exists(w.install + "\\start-e2e.bat"));
+}
+
+// Under AppLocker, WDAC or Smart App Control PowerShell runs in Constrained
+// Language Mode, set here through the machine-wide policy variable it reads
+// where no real policy is installed: the unpacking still works, the shortcut
+// command the setup ran is refused when run again, and the shortcut is there
+// all the same, made through the shell.
+TEST(Install, ShortcutUnderConstrainedLanguageMode)
+{
+    world w = make_world("constrained");
+    const char *machine_environment = "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, machine_environment, "__PSLockdownPolicy", REG_SZ, "4", 2),
+              ERROR_SUCCESS);
+    program_run run = install("e2e-setup.exe");
+    const std::string log = read_file(w.powershell_log);
+    // The log's last line, the shortcut command, less "powershell" and its line feed.
+    const size_t last = log.rfind("powershell ");
+    program_run refused = {"", "", 0};
+    if (last != std::string::npos)
+        run_captured("\"" + system_file("WindowsPowerShell\\v1.0\\powershell.exe") + "\"" +
+                         log.substr(last + strlen("powershell"), log.size() - last - strlen("powershell\n")),
+                     &refused);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, machine_environment, "__PSLockdownPolicy");
+    ASSERT_NE(last, std::string::npos) << run.output;
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
+    EXPECT_EQ(run.exit_code, 0u);
+    expect_installed_files(w.install);
+    EXPECT_EQ(log, full_powershell_log(w.install, w.desktop));
+    EXPECT_NE(refused.output.find("Only core types are supported in this language mode."), std::string::npos)
+        << refused.output;
+    EXPECT_EQ(refused.exit_code, 1u);
+    expect_shortcut(w);
 }
 
 // OneDrive's folder backup moved the Desktop, and the profile has no Desktop

@@ -15,7 +15,8 @@ extern const char LAUNCHER[] =
     "start \"\" /min python\\python.exe server.py\r\n"
     "timeout /t 2 /nobreak >nul\r\n"
     "start http://127.0.0.1:8793/?unit=1^&lang=fr%%20x\r\n";
-extern const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '";
+extern const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$ProgressPreference="
+                              "'SilentlyContinue';Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath '";
 extern const char COMPLETE[] = "Install complete. Opening the course...\n";
 
 world make_world(const std::string &name, const std::string &user)

@@ -14,6 +14,9 @@ namespace {
 
 // ' and the typographic ‘ ’ ‚ ‛, in UTF-8.
 const char QUOTES[] = "a'b\xe2\x80\x98" "c\xe2\x80\x99" "d\xe2\x80\x9a" "e\xe2\x80\x9b" "f";
+// Progress records off, then the inbox cmdlet by its module-qualified name.
+const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command "
+                       "\"$ProgressPreference='SilentlyContinue';Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath ";
 const char DOUBLED[] = "a''b\xe2\x80\x98\xe2\x80\x98" "c\xe2\x80\x99\xe2\x80\x99" "d\xe2\x80\x9a\xe2\x80\x9a"
                        "e\xe2\x80\x9b\xe2\x80\x9b" "f";
 
@@ -24,8 +27,7 @@ TEST(PowershellCommand, EveryKindOfSingleQuoteIsDoubled)
     format_extraction_command(command, (std::string("C:\\") + QUOTES + "\\x.zip").c_str(),
                               "C:\\$(calc)\\`\"dest\"");
     EXPECT_EQ(std::string(command),
-              std::string("powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath "
-                          "'C:\\") + DOUBLED + "\\x.zip' -DestinationPath 'C:\\$(calc)\\`\"dest\"' -Force\"");
+              std::string(EXTRACT) + "'C:\\" + DOUBLED + "\\x.zip' -DestinationPath 'C:\\$(calc)\\`\"dest\"' -Force\"");
 
     char shortcut[SHORTCUT_COMMAND_CAPACITY];
     format_shortcut_command(shortcut, QUOTES, "O'Brien", "it's");
@@ -41,8 +43,8 @@ TEST(PowershellCommand, LongestPathsAllQuotesFitWhole)
     const std::string doubled(2 * longest.size(), '\'');
     char command[EXTRACTION_COMMAND_CAPACITY];
     format_extraction_command(command, longest.c_str(), longest.c_str());
-    EXPECT_EQ(std::string(command), "powershell -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -LiteralPath '" +
-                                        doubled + "' -DestinationPath '" + doubled + "' -Force\"");
+    EXPECT_EQ(std::string(command),
+              std::string(EXTRACT) + "'" + doubled + "' -DestinationPath '" + doubled + "' -Force\"");
 
     char shortcut[SHORTCUT_COMMAND_CAPACITY];
     format_shortcut_command(shortcut, longest.c_str(), longest.c_str(), longest.c_str());

@@ -134,6 +134,15 @@ std::string read_file(const std::string &path)
     return text;
 }
 
+bool write_file(const std::string &path, const std::string &bytes)
+{
+    FILE *file = fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool whole = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && whole;
+}
+
 void remove_tree(const std::string &path)
 {
     WIN32_FIND_DATAA entry;

@@ -33,6 +33,9 @@ bool file_exists(const std::string &path);
 // A whole file's bytes; "" when it cannot be read.
 std::string read_file(const std::string &path);
 
+// Creates or replaces a file holding bytes; false when it cannot.
+bool write_file(const std::string &path, const std::string &bytes);
+
 // Deletes a folder and everything in it; a missing folder is no error.
 void remove_tree(const std::string &path);
 

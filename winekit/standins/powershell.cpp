@@ -2,8 +2,9 @@
    prefix by the tests and by author/build-course --try. It accepts only the
    two commands Quillby setup runs -- Expand-Archive of a zip and a
    WScript.Shell shortcut -- and really carries them out, so an installation
-   under Wine gets the files and exit codes the real PowerShell would give. Each command line is
-   logged first so tests can check exactly what was asked. */
+   under Wine gets the files and exit codes the real PowerShell would give,
+   in Constrained Language Mode too. Each command line is logged first so
+   tests can check exactly what was asked. */
 #include <windows.h>
 #include <shlobj.h>
 #include <stdint.h>
@@ -12,6 +13,7 @@
 #include <string.h>
 
 #include "inflate.h"
+#include "shell_shortcut.h"
 
 enum {
     MAX_TEXT = 32768, /* the longest command line or path Windows accepts, plus the terminator */
@@ -42,7 +44,10 @@ struct command_form {
 };
 
 static const command_form COMMAND_FORMS[] = {
-    {EXPAND_ARCHIVE, 2, {"Expand-Archive -LiteralPath ", " -DestinationPath ", " -Force"}},
+    {EXPAND_ARCHIVE,
+     2,
+     {"$ProgressPreference='SilentlyContinue';Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath ",
+      " -DestinationPath ", " -Force"}},
     {CREATE_SHORTCUT,
      3,
      {"$s=(New-Object -ComObject WScript.Shell).CreateShortcut(", ");$s.TargetPath=", ";$s.WorkingDirectory=",
@@ -419,43 +424,40 @@ static int expand_archive(const char *archive, const char *destination)
     return ok;
 }
 
-/* Does what WScript.Shell's CreateShortcut and Save do underneath. */
+/* Does what WScript.Shell's CreateShortcut and Save do underneath, through
+   the setup's own shell shortcut: the paths are narrow text of the UTF-8
+   code page this program runs in. */
 static int create_shortcut(const char *link, const char *target, const char *directory)
 {
-    wchar_t wide_link[MAX_TEXT], wide_target[MAX_TEXT], wide_directory[MAX_TEXT];
     /* WScript.Shell makes an Internet shortcut for .url and refuses other names */
     if (!ends_with_ignoring_case(link, ".lnk")) {
         printf("CreateShortcut: '%s' does not end with .lnk\n", link);
         return 0;
     }
-    if (!to_wide(link, wide_link) || !to_wide(target, wide_target) || !to_wide(directory, wide_directory)) {
-        printf("CreateShortcut: a path is not valid UTF-8\n");
+    if (save_shortcut(link, target, directory) != 0) {
+        printf("CreateShortcut: cannot save '%s'\n", link);
         return 0;
     }
-    HRESULT result = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    if (FAILED(result)) {
-        printf("CreateShortcut: COM cannot start (HRESULT 0x%08lX)\n", (unsigned long)result);
+    return 1;
+}
+
+/* Where no lockdown policy is installed, Windows PowerShell takes one from
+   the system-wide environment variable __PSLockdownPolicy, read from the
+   registry as .NET reads a machine variable (a string; any other type counts
+   as unset): the enforce flag (4) without the audit flag (8) runs every
+   session in Constrained Language Mode, as AppLocker, WDAC and Smart App
+   Control do. Modules under System32, Microsoft.PowerShell.Archive among
+   them, stay trusted and run in full. */
+static int constrained_language_mode()
+{
+    wchar_t value[32];
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                     L"__PSLockdownPolicy", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, value,
+                     &size) != ERROR_SUCCESS)
         return 0;
-    }
-    IShellLinkW *shell_link = NULL;
-    IPersistFile *file = NULL;
-    result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void **)&shell_link);
-    if (SUCCEEDED(result))
-        result = shell_link->SetPath(wide_target);
-    if (SUCCEEDED(result))
-        result = shell_link->SetWorkingDirectory(wide_directory);
-    if (SUCCEEDED(result))
-        result = shell_link->QueryInterface(IID_IPersistFile, (void **)&file);
-    if (SUCCEEDED(result))
-        result = file->Save(wide_link, TRUE);
-    if (file)
-        file->Release();
-    if (shell_link)
-        shell_link->Release();
-    CoUninitialize();
-    if (FAILED(result))
-        printf("CreateShortcut: cannot save '%s' (HRESULT 0x%08lX)\n", link, (unsigned long)result);
-    return SUCCEEDED(result);
+    unsigned long state = wcstoul(value, NULL, 10);
+    return (state & 8) == 0 && (state & 4) != 0;
 }
 
 int main()
@@ -489,6 +491,15 @@ int main()
             continue;
         if (COMMAND_FORMS[form].kind == EXPAND_ARCHIVE)
             return expand_archive(values[0], values[1]) ? 0 : 1;
+        /* The statements after New-Object fail on its null result too, so
+           the session ends with status 1. */
+        if (constrained_language_mode()) {
+            printf("New-Object : Cannot create type. Only core types are supported in this language mode.\n"
+                   "    + CategoryInfo          : PermissionDenied: (:) [New-Object], PSNotSupportedException\n"
+                   "    + FullyQualifiedErrorId : CannotCreateComTypeConstrainedLanguage,"
+                   "Microsoft.PowerShell.Commands.NewObjectCommand\n");
+            return 1;
+        }
         return create_shortcut(values[0], values[1], values[2]) ? 0 : 1;
     }
     printf("powershell stand-in: unsupported command: %s\n", body);

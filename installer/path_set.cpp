@@ -1,0 +1,133 @@
+/* A set of paths relative to the install folder, as Windows compares them:
+ * letter case aside, unit by unit. */
+#include "path_set.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+/* block grown to hold at least needed units (at least doubling, so adding
+ * stays linear), or NULL with block and capacity as they were. */
+static void *grow(void *block, size_t *capacity, size_t needed, size_t unit)
+{
+    if (needed <= *capacity)
+        return block;
+    size_t larger = *capacity * 2 > needed ? *capacity * 2 : needed;
+    void *moved = realloc(block, larger * unit);
+    if (moved)
+        *capacity = larger;
+    return moved;
+}
+
+static int is_separator(wchar_t c)
+{
+    return c == L'/' || c == L'\\';
+}
+
+/* Every segment names one thing inside the install folder, as given. */
+static int is_plain_relative_path(const wchar_t *name, size_t length)
+{
+    for (size_t start = 0, i = 0; i <= length; i++) {
+        if (i < length && !is_separator(name[i])) {
+            if (name[i] < 0x20 || wcschr(L"<>:\"|?*", name[i]))
+                return 0;
+            continue;
+        }
+        if (i == start) {
+            if (i < length || i == 0)
+                return 0;
+        } else if (name[i - 1] == L'.' || name[i - 1] == L' ') {
+            return 0;
+        }
+        start = i + 1;
+    }
+    return 1;
+}
+
+int add_path(path_set *set, const wchar_t *folder, const wchar_t *name, size_t length)
+{
+    if (!is_plain_relative_path(name, length))
+        return 1;
+    size_t folder_length = wcslen(folder);
+    wchar_t *text = (wchar_t *)grow(set->text, &set->text_capacity, set->text_used + folder_length + length + 1,
+                                    sizeof *text);
+    if (!text)
+        return 1;
+    set->text = text;
+    size_t *starts = (size_t *)grow(set->starts, &set->starts_capacity, set->count + 1, sizeof *starts);
+    if (!starts)
+        return 1;
+    set->starts = starts;
+    set->starts[set->count++] = set->text_used;
+    wchar_t *path = set->text + set->text_used;
+    wmemcpy(path, folder, folder_length);
+    for (size_t i = 0; i < length; i++)
+        path[folder_length + i] = is_separator(name[i]) ? L'\\' : name[i];
+    path[folder_length + length] = L'\0';
+    set->text_used += folder_length + length + 1;
+    return 0;
+}
+
+/* Below, equal or above zero as a comes before, with or after b. */
+static int order(const wchar_t *a, const wchar_t *b)
+{
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) - CSTR_EQUAL;
+}
+
+static void swap(size_t *a, size_t *b)
+{
+    size_t kept = *a;
+    *a = *b;
+    *b = kept;
+}
+
+/* Heapsort's step: the path at root sinks below every larger one in the
+ * first count. */
+static void sift_down(const path_set *set, size_t root, size_t count)
+{
+    for (size_t child; (child = 2 * root + 1) < count; root = child) {
+        if (child + 1 < count && order(set->text + set->starts[child], set->text + set->starts[child + 1]) < 0)
+            child++;
+        if (order(set->text + set->starts[root], set->text + set->starts[child]) >= 0)
+            return;
+        swap(&set->starts[root], &set->starts[child]);
+    }
+}
+
+void sort_path_set(path_set *set)
+{
+    for (size_t root = set->count / 2; root-- > 0;)
+        sift_down(set, root, set->count);
+    for (size_t count = set->count; count > 1; count--) {
+        swap(&set->starts[0], &set->starts[count - 1]);
+        sift_down(set, 0, count - 1);
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < set->count; i++)
+        if (kept == 0 || order(set->text + set->starts[kept - 1], set->text + set->starts[i]) != 0)
+            set->starts[kept++] = set->starts[i];
+    set->count = kept;
+}
+
+int path_in_set(const path_set *set, const wchar_t *path)
+{
+    size_t low = 0, high = set->count;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        int found = order(set->text + set->starts[middle], path);
+        if (found == 0)
+            return 1;
+        if (found < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return 0;
+}
+
+void free_path_set(path_set *set)
+{
+    free(set->text);
+    free(set->starts);
+    *set = path_set();
+}

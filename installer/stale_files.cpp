@@ -1,0 +1,83 @@
+/* Removing what an earlier installation's archives brought and a new one's
+ * do not: the lessons a course dropped, the files of a runtime replaced. */
+#include "stale_files.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#include "capacities.h"
+
+/* path: the install folder, a backslash from base on, then a path of the
+ * set's form. Whether each thing it passes through is there and none is a
+ * reparse point; *attributes gets the last one's. */
+static int is_plain_way(wchar_t *path, size_t base, DWORD *attributes)
+{
+    for (wchar_t *at = path + base + 1;; at++) {
+        if (*at != L'\\' && *at != L'\0')
+            continue;
+        wchar_t kept = *at;
+        *at = L'\0';
+        *attributes = GetFileAttributesW(path);
+        *at = kept;
+        if (*attributes == INVALID_FILE_ATTRIBUTES || *attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return 0;
+        if (kept == L'\0' || at[1] == L'\0')
+            return 1;
+    }
+}
+
+/* Removes the stale file or folder path names (as is_plain_way gives it),
+ * then the folders above it that are left empty and current does not name. */
+static void remove_stale(wchar_t *path, size_t base, const path_set *current)
+{
+    DWORD attributes;
+    if (!is_plain_way(path, base, &attributes))
+        return;
+    wchar_t *end = path + wcslen(path);
+    if (end[-1] == L'\\') {
+        *--end = L'\0';
+        if (!RemoveDirectoryW(path))
+            return;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !DeleteFileW(path)) {
+        return;
+    }
+    for (;;) {
+        while (end[-1] != L'\\')
+            end--;
+        if (end - 1 == path + base)
+            return;
+        *end = L'\0';
+        if (path_in_set(current, path + base + 1))
+            return;
+        *--end = L'\0';
+        if (!RemoveDirectoryW(path))
+            return;
+    }
+}
+
+void remove_stale_files(const char *install_folder, const path_set *previous, const path_set *current)
+{
+    wchar_t folder[FOLDER_CAPACITY];
+    int units = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CAPACITY);
+    if (units == 0)
+        return;
+    size_t base = (size_t)units - 1, longest = 0;
+    for (size_t i = 0; i < previous->count; i++) {
+        size_t length = wcslen(previous->text + previous->starts[i]);
+        longest = length > longest ? length : longest;
+    }
+    wchar_t *path = (wchar_t *)malloc((base + longest + 2) * sizeof *path);
+    if (!path)
+        return;
+    wmemcpy(path, folder, base);
+    path[base] = L'\\';
+    for (size_t i = 0; i < previous->count; i++) {
+        const wchar_t *relative = previous->text + previous->starts[i];
+        if (path_in_set(current, relative))
+            continue;
+        wcscpy(path + base + 1, relative);
+        remove_stale(path, base, current);
+    }
+    free(path);
+}
