@@ -57,6 +57,7 @@ def render(values, parts, source):
     version = shown(values)
     for key, name in SHOWN_CONSTANTS.items():
         lines.append(f"extern const char {name}[] = {c_string(version[key] or '')};")
+    lines.append(f"extern const int COURSE_HAS_ICON = {int(ICON in values)};")
     lines += ["", "extern const payload_part PARTS[] = {"]
     lines += [f"    {{{c_string(name)}, {c_string(pin)}}}," for name, pin in parts]
     lines += ["};", "extern const size_t PARTS_COUNT = sizeof PARTS / sizeof PARTS[0];", ""]

@@ -12,6 +12,7 @@
 #include "powershell_command.h"
 #include "run_hidden.h"
 #include "shell_shortcut.h"
+#include "uninstall_entry.h"
 
 /* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
 static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;
@@ -58,12 +59,16 @@ void finish_install(const char *install_folder)
     if (format_shortcut_file(shortcut_file) == 0) {
         char command[SHORTCUT_COMMAND_CAPACITY];
         char powershell[MAX_PATH];
-        format_shortcut_command(command, shortcut_file, launcher_file, install_folder);
+        /* The course's icon is the first of the program kept there. */
+        char kept_program[FILE_PATH_CAPACITY];
+        format_kept_program(kept_program, install_folder);
+        const char *icon_file = COURSE_HAS_ICON ? kept_program : NULL;
+        format_shortcut_command(command, shortcut_file, launcher_file, install_folder, icon_file);
         /* Where PowerShell cannot, the shell's own object makes the same
          * shortcut; a missing one leaves the course installed and startable. */
         if (run_hidden(powershell_program(powershell), command, install_folder, SHORTCUT_TIME_LIMIT_MS) != 0 ||
             GetFileAttributesA(shortcut_file) == INVALID_FILE_ATTRIBUTES)
-            save_shortcut(shortcut_file, launcher_file, install_folder);
+            save_shortcut(shortcut_file, launcher_file, install_folder, icon_file, 0);
     }
 
     say("Install complete. Opening the course...");

@@ -29,6 +29,10 @@ extern const char COURSE_URL[];
 extern const char APP_PRODUCT_NAME[];
 extern const char APP_VERSION[];
 extern const char APP_PUBLISHER[];
+/* 1 when the program carries the course's icon as its first: then the
+ * shortcut and the apps list show it, from the copy kept in the install
+ * folder. */
+extern const int COURSE_HAS_ICON;
 
 /* Row order is the order of download, unpacking and the self-test listing. */
 extern const payload_part PARTS[];

@@ -50,13 +50,20 @@ void format_extraction_command(char out[EXTRACTION_COMMAND_CAPACITY], const char
 }
 
 void format_shortcut_command(char out[SHORTCUT_COMMAND_CAPACITY], const char *shortcut, const char *target,
-                             const char *working_folder)
+                             const char *working_folder, const char *icon_file)
 {
     char quoted_shortcut[QUOTED_PATH_CAPACITY];
     char quoted_target[QUOTED_PATH_CAPACITY];
     char quoted_folder[QUOTED_PATH_CAPACITY];
+    char icon_statement[SHORTCUT_ICON_STATEMENT_CAPACITY] = "";
     double_single_quotes(shortcut, quoted_shortcut);
     double_single_quotes(target, quoted_target);
     double_single_quotes(working_folder, quoted_folder);
-    snprintf(out, SHORTCUT_COMMAND_CAPACITY, SHORTCUT_COMMAND, quoted_shortcut, quoted_target, quoted_folder);
+    if (icon_file) {
+        char quoted_icon[QUOTED_PATH_CAPACITY];
+        double_single_quotes(icon_file, quoted_icon);
+        snprintf(icon_statement, sizeof icon_statement, SHORTCUT_ICON_STATEMENT, quoted_icon);
+    }
+    snprintf(out, SHORTCUT_COMMAND_CAPACITY, SHORTCUT_COMMAND, quoted_shortcut, quoted_target, quoted_folder,
+             icon_statement);
 }

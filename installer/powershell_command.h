@@ -17,14 +17,21 @@
 static const char EXTRACTION_COMMAND[] =
     "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$ProgressPreference='SilentlyContinue';"
     "Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath '%s' -DestinationPath '%s' -Force\"";
+/* The fourth %s is the icon's statement, or nothing for a course without
+ * an icon. */
 static const char SHORTCUT_COMMAND[] =
     "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
-    "WScript.Shell).CreateShortcut('%s');$s.TargetPath='%s';$s.WorkingDirectory='%s';$s.Save()\"";
+    "WScript.Shell).CreateShortcut('%s');$s.TargetPath='%s';$s.WorkingDirectory='%s';%s$s.Save()\"";
+/* The icon's file as the one %s: its first icon. */
+static const char SHORTCUT_ICON_STATEMENT[] = "$s.IconLocation='%s,0';";
 
-/* The text, less its "%s" pairs, plus that many quoted paths. */
+/* The text, less its "%s" pairs, plus that many quoted paths (the icon's
+ * statement standing for one). */
 enum {
     EXTRACTION_COMMAND_CAPACITY = sizeof EXTRACTION_COMMAND - 2 * 2 + 2 * (QUOTED_PATH_CAPACITY - 1),
-    SHORTCUT_COMMAND_CAPACITY = sizeof SHORTCUT_COMMAND - 3 * 2 + 3 * (QUOTED_PATH_CAPACITY - 1),
+    SHORTCUT_ICON_STATEMENT_CAPACITY = sizeof SHORTCUT_ICON_STATEMENT - 2 + QUOTED_PATH_CAPACITY - 1,
+    SHORTCUT_COMMAND_CAPACITY =
+        sizeof SHORTCUT_COMMAND - 4 * 2 + 3 * (QUOTED_PATH_CAPACITY - 1) + SHORTCUT_ICON_STATEMENT_CAPACITY - 1,
 };
 /* CreateProcess takes at most 32,767 characters. */
 static_assert(EXTRACTION_COMMAND_CAPACITY <= 32767 && SHORTCUT_COMMAND_CAPACITY <= 32767,
@@ -39,9 +46,9 @@ const char *powershell_program(char *path);
 /* archive and destination: paths of less than FILE_PATH_CAPACITY bytes. */
 void format_extraction_command(char out[EXTRACTION_COMMAND_CAPACITY], const char *archive, const char *destination);
 
-/* shortcut, target and working_folder: paths of less than FILE_PATH_CAPACITY
- * bytes. */
+/* shortcut, target, working_folder and icon_file (NULL: no icon of its
+ * own): paths of less than FILE_PATH_CAPACITY bytes. */
 void format_shortcut_command(char out[SHORTCUT_COMMAND_CAPACITY], const char *shortcut, const char *target,
-                             const char *working_folder);
+                             const char *working_folder, const char *icon_file);
 
 #endif

@@ -22,7 +22,7 @@
 #include "install_folder.h"
 #include "install_guards.h"
 #include "manifest.h"
-#include "shortcut_target.h"
+#include "shell_shortcut.h"
 #include "uninstall_entry.h"
 
 /* Ending takes the program it replaces a moment; past this, the copy goes on

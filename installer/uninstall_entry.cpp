@@ -70,7 +70,7 @@ static void write_entry(HKEY entry, const char *install_folder, const char *kept
     set_number(entry, "NoRepair", 1);
 }
 
-static void format_kept_program(char kept_program[FILE_PATH_CAPACITY], const char *install_folder)
+void format_kept_program(char kept_program[FILE_PATH_CAPACITY], const char *install_folder)
 {
     snprintf(kept_program, FILE_PATH_CAPACITY, "%s\\%s", install_folder, KEPT_PROGRAM);
 }

@@ -3,6 +3,8 @@
 #ifndef QUILLBY_UNINSTALL_ENTRY_H
 #define QUILLBY_UNINSTALL_ENTRY_H
 
+#include "capacities.h"
+
 /* Keeps a copy of this program in install_folder (keep_program_copy), which
  * the entry's uninstall command runs long after the setup itself was
  * deleted, and writes the entry of install_folder afresh (a later
@@ -10,6 +12,9 @@
  * would name a missing program. Prints nothing; a failure leaves the course
  * installed, unlisted. */
 void register_installation(const char *install_folder);
+
+/* The copy of this program kept in install_folder, as a full path. */
+void format_kept_program(char kept_program[FILE_PATH_CAPACITY], const char *install_folder);
 
 /* Copies this program into install_folder as the program the entry's
  * uninstall command runs; returns 1 when it is not there after. Run from

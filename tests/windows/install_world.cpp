@@ -102,11 +102,14 @@ std::string extraction(const std::string &archive, const std::string &destinatio
     return EXTRACT + archive + "' -DestinationPath '" + destination + "' -Force\"\n";
 }
 
+// The test course has an icon: the first of the setup kept in the install
+// folder.
 static std::string shortcut_command(const std::string &shortcut, const std::string &target, const std::string &folder)
 {
     return "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
            "WScript.Shell).CreateShortcut('" +
-           shortcut + "');$s.TargetPath='" + target + "';$s.WorkingDirectory='" + folder + "';$s.Save()\"\n";
+           shortcut + "');$s.TargetPath='" + target + "';$s.WorkingDirectory='" + folder + "';$s.IconLocation='" +
+           folder + "\\setup.exe,0';$s.Save()\"\n";
 }
 
 // The command lines of a complete installation, paths as they must appear
@@ -177,7 +180,8 @@ void expect_shortcut(const world &w)
     ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
     IShellLinkA *link = NULL;
     IPersistFile *file = NULL;
-    char target[MAX_PATH] = "", folder[MAX_PATH] = "";
+    char target[MAX_PATH] = "", folder[MAX_PATH] = "", icon[MAX_PATH] = "";
+    int icon_index = -1;
     wchar_t wide_shortcut[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, shortcut.c_str(), -1, wide_shortcut, MAX_PATH);
     if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link)) &&
@@ -185,6 +189,7 @@ void expect_shortcut(const world &w)
         SUCCEEDED(file->Load(wide_shortcut, STGM_READ))) {
         link->GetPath(target, MAX_PATH, NULL, 0);
         link->GetWorkingDirectory(folder, MAX_PATH);
+        link->GetIconLocation(icon, MAX_PATH, &icon_index);
     }
     if (file)
         file->Release();
@@ -193,4 +198,6 @@ void expect_shortcut(const world &w)
     CoUninitialize();
     EXPECT_EQ(std::string(target), w.install + "\\start-e2e.bat");
     EXPECT_EQ(std::string(folder), w.install);
+    EXPECT_EQ(std::string(icon), w.install + "\\setup.exe") << "the course's icon, from the setup kept there";
+    EXPECT_EQ(icon_index, 0);
 }

@@ -29,12 +29,15 @@ TEST(PowershellCommand, EveryKindOfSingleQuoteIsDoubled)
     EXPECT_EQ(std::string(command),
               std::string(EXTRACT) + "'C:\\" + DOUBLED + "\\x.zip' -DestinationPath 'C:\\$(calc)\\`\"dest\"' -Force\"");
 
+    const std::string shortcut_start = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object "
+                                       "-ComObject WScript.Shell).CreateShortcut('" + std::string(DOUBLED) +
+                                       "');$s.TargetPath='O''Brien';$s.WorkingDirectory='it''s';";
     char shortcut[SHORTCUT_COMMAND_CAPACITY];
-    format_shortcut_command(shortcut, QUOTES, "O'Brien", "it's");
-    EXPECT_EQ(std::string(shortcut),
-              std::string("powershell -NoProfile -ExecutionPolicy Bypass -Command \"$s=(New-Object -ComObject "
-                          "WScript.Shell).CreateShortcut('") + DOUBLED +
-                  "');$s.TargetPath='O''Brien';$s.WorkingDirectory='it''s';$s.Save()\"");
+    format_shortcut_command(shortcut, QUOTES, "O'Brien", "it's", NULL);
+    EXPECT_EQ(std::string(shortcut), shortcut_start + "$s.Save()\"") << "a course without an icon";
+    format_shortcut_command(shortcut, QUOTES, "O'Brien", "it's", "C:\\O\xe2\x80\x99" "Brien\\setup.exe");
+    EXPECT_EQ(std::string(shortcut), shortcut_start +
+                                         "$s.IconLocation='C:\\O\xe2\x80\x99\xe2\x80\x99" "Brien\\setup.exe,0';$s.Save()\"");
 }
 
 TEST(PowershellCommand, LongestPathsAllQuotesFitWhole)
@@ -47,8 +50,9 @@ TEST(PowershellCommand, LongestPathsAllQuotesFitWhole)
               std::string(EXTRACT) + "'" + doubled + "' -DestinationPath '" + doubled + "' -Force\"");
 
     char shortcut[SHORTCUT_COMMAND_CAPACITY];
-    format_shortcut_command(shortcut, longest.c_str(), longest.c_str(), longest.c_str());
-    EXPECT_EQ(strlen(shortcut), strlen(SHORTCUT_COMMAND) - 3 * 2 + 3 * doubled.size());
+    format_shortcut_command(shortcut, longest.c_str(), longest.c_str(), longest.c_str(), longest.c_str());
+    EXPECT_EQ(strlen(shortcut), strlen(SHORTCUT_COMMAND) - 4 * 2 + 3 * doubled.size() +
+                                    strlen(SHORTCUT_ICON_STATEMENT) - 2 + doubled.size());
 }
 
 }  // namespace

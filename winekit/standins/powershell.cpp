@@ -17,7 +17,7 @@
 
 enum {
     MAX_TEXT = 32768, /* the longest command line or path Windows accepts, plus the terminator */
-    MAX_LITERALS = 3,
+    MAX_LITERALS = 4,
     LOCAL_HEADER_SIZE = 30,
     CENTRAL_HEADER_SIZE = 46,
     END_RECORD_SIZE = 22,
@@ -52,6 +52,10 @@ static const command_form COMMAND_FORMS[] = {
      3,
      {"$s=(New-Object -ComObject WScript.Shell).CreateShortcut(", ");$s.TargetPath=", ";$s.WorkingDirectory=",
       ";$s.Save()"}},
+    {CREATE_SHORTCUT,
+     4,
+     {"$s=(New-Object -ComObject WScript.Shell).CreateShortcut(", ");$s.TargetPath=", ";$s.WorkingDirectory=",
+      ";$s.IconLocation=", ";$s.Save()"}},
 };
 
 struct zip_entry {
@@ -427,14 +431,18 @@ static int expand_archive(const char *archive, const char *destination)
 /* Does what WScript.Shell's CreateShortcut and Save do underneath, through
    the setup's own shell shortcut: the paths are narrow text of the UTF-8
    code page this program runs in. */
-static int create_shortcut(const char *link, const char *target, const char *directory)
+static int create_shortcut(const char *link, const char *target, const char *directory, char *icon_location)
 {
     /* WScript.Shell makes an Internet shortcut for .url and refuses other names */
     if (!ends_with_ignoring_case(link, ".lnk")) {
         printf("CreateShortcut: '%s' does not end with .lnk\n", link);
         return 0;
     }
-    if (save_shortcut(link, target, directory) != 0) {
+    /* IconLocation is "FILE,INDEX"; the shortcut keeps what it is given. */
+    char *comma = icon_location ? strrchr(icon_location, ',') : NULL;
+    if (comma)
+        *comma = '\0';
+    if (save_shortcut(link, target, directory, icon_location, comma ? atoi(comma + 1) : 0) != 0) {
         printf("CreateShortcut: cannot save '%s'\n", link);
         return 0;
     }
@@ -500,7 +508,9 @@ int main()
                    "Microsoft.PowerShell.Commands.NewObjectCommand\n");
             return 1;
         }
-        return create_shortcut(values[0], values[1], values[2]) ? 0 : 1;
+        return create_shortcut(values[0], values[1], values[2], COMMAND_FORMS[form].literal_count == 4 ? values[3] : NULL)
+                   ? 0
+                   : 1;
     }
     printf("powershell stand-in: unsupported command: %s\n", body);
     return 1;
