@@ -54,8 +54,11 @@ static HANDLE handing_over_process(const char *handover)
     unsigned long long value = strtoull(handover, &end, 10);
     if (end == handover || *end)
         return NULL;
+    /* Another process's: this one's own, or its pseudo-handle, would skip
+     * the guards and then wait for itself. */
     HANDLE process = (HANDLE)(uintptr_t)value;
-    return GetProcessId(process) != 0 ? process : NULL;
+    DWORD id = GetProcessId(process);
+    return id != 0 && id != GetCurrentProcessId() ? process : NULL;
 }
 
 /* Starts the copy of this program in the temporary folder, which inherits

@@ -27,13 +27,31 @@ std::string system_file(const char *name)
     return std::string(path) + "\\" + name;
 }
 
-static std::string read_all(HANDLE handle)
+// What the program, and whatever it hands its output to (an uninstall's copy
+// of itself), write into pipe. Under Wine a service started on demand (the
+// desktop's explorer.exe, once the last desktop has closed) may be given
+// the standard handles of the program that started it and outlive the run
+// by far; so once the program has ended, a pipe quiet this long is done.
+static const DWORD QUIET_AFTER_END_MS = 10000;
+static const DWORD POLL_MS = 50;
+
+static std::string read_all(HANDLE pipe, HANDLE process)
 {
     std::string text;
     char buffer[4096];
-    DWORD got;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, NULL) && got > 0)
-        text.append(buffer, got);
+    DWORD quiet_ms = 0, available = 0, got;
+    // Fails once every writer has closed its end: the usual end.
+    while (PeekNamedPipe(pipe, NULL, 0, NULL, &available, NULL) && quiet_ms < QUIET_AFTER_END_MS) {
+        if (available > 0) {
+            if (!ReadFile(pipe, buffer, sizeof buffer < available ? sizeof buffer : available, &got, NULL))
+                break;
+            text.append(buffer, got);
+            quiet_ms = 0;
+        } else if (WaitForSingleObject(process, POLL_MS) == WAIT_OBJECT_0) {
+            quiet_ms += POLL_MS;
+            Sleep(POLL_MS);
+        }
+    }
     return text;
 }
 
@@ -66,8 +84,8 @@ int run_captured(const std::string &command_line, program_run *run, const char *
     if (started) {
         // Standard error stays small (the program writes nothing there), so
         // its pipe buffer holds it while standard output is drained.
-        run->output = read_all(out_read);
-        run->errors = read_all(err_read);
+        run->output = read_all(out_read, process.hProcess);
+        run->errors = read_all(err_read, process.hProcess);
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);

@@ -161,13 +161,18 @@ TEST(AppsList, UninstallWhileTheCourseIsOpenRemovesNothing)
     ASSERT_TRUE(CopyFileA(beside_test_program("..\\winekit\\standins\\timeout.exe").c_str(), python.c_str(), FALSE));
     HANDLE course = start_hidden("\"" + python + "\" /t 60");
     ASSERT_NE(course, nullptr);
-    program_run run;
-    ASSERT_EQ(run_captured("\"" + w.install + "\\setup.exe\" --uninstall", &run), 0);
+    // The second names, as the one handed over to would, a process handle:
+    // its own pseudo-handle, which must not pass for another's.
+    for (const char *arguments : {"--uninstall", "--uninstall 18446744073709551615"}) {
+        program_run run;
+        ASSERT_EQ(run_captured("\"" + w.install + "\\setup.exe\" " + arguments, &run), 0);
+        EXPECT_EQ(run.output, text_mode("The course is open. Close its window, then run this setup again.\n"))
+            << arguments;
+        EXPECT_EQ(run.exit_code, 1u) << arguments;
+    }
     TerminateProcess(course, 1);
     WaitForSingleObject(course, INFINITE);
     CloseHandle(course);
-    EXPECT_EQ(run.output, text_mode("The course is open. Close its window, then run this setup again.\n"));
-    EXPECT_EQ(run.exit_code, 1u);
     expect_installed_files(w.install);
     EXPECT_TRUE(file_exists(w.install + "\\setup.exe"));
     EXPECT_NE(entry_key(w), "");
