@@ -20,6 +20,9 @@ import course_description
 PATH_LIMIT = 260
 INSTALL_FOLDER_ON_A_REAL_MACHINE = "C:\\Users\\" + "u" * 20 + "\\AppData\\Local\\"
 RUNTIME_FOLDER = "python"
+# Where the course's Python packages unpack, in the install folder; the
+# installer puts it on the runtime's path beside the install folder itself.
+PACKAGES_FOLDER = "packages"
 DRIVE = re.compile(r"[A-Za-z]:")
 # What Windows PowerShell's Expand-Archive can unpack.
 UNPACKED_METHODS = {zipfile.ZIP_STORED: "stored", zipfile.ZIP_DEFLATED: "deflated"}

@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from course_description import (FIELDS, FILE_NAME, ICON, DescriptionError, icon_file, parse,  # noqa: E402
                                 pin_files, pinned, shown)
+from course_rules import PACKAGES_FOLDER  # noqa: E402
 
 
 def c_string(text):
@@ -58,6 +59,7 @@ def render(values, parts, source):
     for key, name in SHOWN_CONSTANTS.items():
         lines.append(f"extern const char {name}[] = {c_string(version[key] or '')};")
     lines.append(f"extern const int COURSE_HAS_ICON = {int(ICON in values)};")
+    lines.append(f"extern const char PACKAGES_FOLDER[] = {c_string(PACKAGES_FOLDER)};")
     lines += ["", "extern const payload_part PARTS[] = {"]
     lines += [f"    {{{c_string(name)}, {c_string(pin)}}}," for name, pin in parts]
     lines += ["};", "extern const size_t PARTS_COUNT = sizeof PARTS / sizeof PARTS[0];", ""]

@@ -19,6 +19,7 @@
 #include "manifest.h"
 #include "powershell_command.h"
 #include "run_hidden.h"
+#include "runtime_path_file.h"
 #include "uninstall_entry.h"
 
 /* Far beyond what unpacking any course takes, short of for ever. */
@@ -59,6 +60,12 @@ static int install_into(const char *install_folder)
     CreateDirectoryA(runtime_folder, NULL);
     if (unpack(runtime_archive, runtime_folder, install_folder, PYTHON_LABEL) != 0)
         return 1;
+    if (extend_runtime_path(runtime_folder) != 0) {
+        char message[ADDRESS_CAPACITY];
+        snprintf(message, sizeof message, "Could not put the course on the path of %s.", PYTHON_LABEL);
+        say(message);
+        return 1;
+    }
 
     for (size_t i = 0; i < PARTS_COUNT; i++) {
         char address[ADDRESS_CAPACITY];

@@ -33,6 +33,9 @@ extern const char APP_PUBLISHER[];
  * shortcut and the apps list show it, from the copy kept in the install
  * folder. */
 extern const int COURSE_HAS_ICON;
+/* The folder of the install folder that the course's Python packages
+ * unpack into (author/build-course --packages), put on the runtime's path. */
+extern const char PACKAGES_FOLDER[];
 
 /* Row order is the order of download, unpacking and the self-test listing. */
 extern const payload_part PARTS[];

@@ -141,6 +141,9 @@ void expect_installed_files(const std::string &install)
         EXPECT_TRUE(file_exists(install + "\\dl\\" + name)) << name;
     EXPECT_TRUE(file_exists(install + "\\python\\python.exe"));
     EXPECT_FALSE(file_exists(install + "\\python.exe")) << "the runtime goes into its own folder";
+    // The course's modules and packages are on the runtime's isolated path.
+    EXPECT_NE(read_file(install + "\\python\\python312._pth").find("\r\n.\r\n..\r\n..\\packages\r\n"),
+              std::string::npos);
     EXPECT_TRUE(file_exists(install + "\\server.py"));
     EXPECT_TRUE(file_exists(install + "\\index.html"));
     EXPECT_TRUE(file_exists(install + "\\assets\\style.css"));

@@ -1,0 +1,66 @@
+"""How the python.exe stand-in starts a course on the host's Python: with the
+module search path that CPython 3.12 for Windows would give it from the same
+runtime folder, so a course that would fail to import on a learner's machine
+fails here too. Run as: python3 -I -S -c THIS RUNTIME PTH USER_SITE SCRIPT
+[ARGS...], every path already a host path; PTH and USER_SITE may be empty.
+
+With a ._pth file, the path is exactly its entries in order, relative ones
+against the runtime folder, and the standard library's zip stands for the
+host's standard library; nothing else: no script folder, no current folder,
+no environment. Only an "import site" line runs site, which on Windows adds
+the user's site folder, then the runtime folder and its Lib\\site-packages,
+their .pth files processed, then imports sitecustomize and usercustomize.
+Without one, a normal installation's start: the script's folder, the
+standard library and the runtime folder, then site."""
+import os
+import re
+import runpy
+import sys
+
+STANDARD_LIBRARY_ZIP = re.compile(r"python3[0-9]+\.zip", re.IGNORECASE)
+
+
+def path_file_entries(path_file, runtime, standard_library):
+    """The search path a ._pth file gives, and whether it imports site; its
+    lines read as CPython's getpath reads them."""
+    entries, imports_site = [], False
+    with open(path_file, encoding="utf-8-sig") as lines:
+        for line in lines:
+            line = line.partition("#")[0].strip()
+            if not line:
+                continue
+            if line == "import site":
+                imports_site = True
+            elif line.startswith("import "):
+                print("unsupported 'import' line in ._pth file", file=sys.stderr)
+            elif STANDARD_LIBRARY_ZIP.fullmatch(line.replace("\\", "/").rsplit("/", 1)[-1]):
+                entries += standard_library
+            else:
+                entries.append(os.path.join(runtime, line.replace("\\", "/")))
+    return entries, imports_site
+
+
+def run_site(runtime, user_site):
+    # Imported under -S, the host's site module only lends its functions.
+    import site
+    known = site.removeduppaths()
+    for folder in (user_site, runtime, os.path.join(runtime, "Lib", "site-packages")):
+        if folder and os.path.isdir(folder):
+            known = site.addsitedir(folder, known)
+    site.execsitecustomize()
+    site.execusercustomize()
+
+
+def main(runtime, path_file, user_site, script, *arguments):
+    standard_library = list(sys.path)
+    if path_file:
+        sys.path[:], imports_site = path_file_entries(path_file, runtime, standard_library)
+    else:
+        sys.path[:], imports_site = [os.path.dirname(os.path.abspath(script))] + standard_library + [runtime], True
+    if imports_site:
+        run_site(runtime, user_site)
+    sys.argv = [script, *arguments]
+    runpy.run_path(script, run_name="__main__")
+
+
+main(*sys.argv[1:])
