@@ -15,7 +15,8 @@ int read_install_record(const char *record_file, path_set *set)
     int length = (int)size;
     /* UTF-8 has no more UTF-16 units than bytes. */
     wchar_t *text = bytes ? (wchar_t *)malloc(((size_t)length + 1) * sizeof *text) : NULL;
-    int units = text && length > 0 ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, text, length) : 0;
+    int units =
+        text && length > 0 ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, text, length) : 0;
     /* Every line ends in a line feed: a record cut short is no record. */
     int status = !text || (length > 0 && (units == 0 || text[units - 1] != L'\n'));
     for (int start = 0, end; status == 0 && start < units; start = end + 1) {

@@ -60,9 +60,11 @@ struct PythonStandin : ::testing::Test {
 
 TEST_F(PythonStandin, StartsAsTheEmbeddableRuntimeDoes)
 {
-    const std::string stock = "python312.zip\r\n.\r\n\r\n# Uncomment to run site.main() automatically\r\n#import site\r\n";
+    const std::string stock = read_file(STOCK_PATH_FILE);
+    ASSERT_NE(stock, "");
     EXPECT_EQ(outcome(stock), "missing lesson user_site=False customized=False");
-    EXPECT_EQ(outcome("python312.zip\r\n.\r\n..\r\n..\\packages\r\n"), "lesson imported user_site=False customized=False");
+    EXPECT_EQ(outcome("python312.zip\r\n.\r\n..\r\n..\\packages\r\n"),
+              "lesson imported user_site=False customized=False");
     EXPECT_EQ(outcome("python312.zip\r\n.\r\nimport site\r\n"), "missing lesson user_site=True customized=True");
 }
 

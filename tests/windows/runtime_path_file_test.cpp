@@ -11,7 +11,7 @@
 namespace {
 
 // The file as the official embeddable Python 3.12 archive holds it.
-const char STOCK[] = "python312.zip\r\n.\r\n\r\n# Uncomment to run site.main() automatically\r\n#import site\r\n";
+const std::string STOCK = read_file(STOCK_PATH_FILE);
 const char EXTENDED[] = "python312.zip\r\n.\r\n..\r\n..\\packages\r\n"
                         "\r\n# Uncomment to run site.main() automatically\r\n#import site\r\n";
 

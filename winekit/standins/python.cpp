@@ -119,7 +119,8 @@ static int run_on_host(const char *host, int argc, char **argv)
     }
     char *start = python_start();
     char *paths[3] = {NULL, NULL, NULL};
-    wchar_t *folder = (wchar_t *)calloc(PATH_UNITS, sizeof *folder), *file = (wchar_t *)calloc(PATH_UNITS, sizeof *file);
+    wchar_t *folder = (wchar_t *)calloc(PATH_UNITS, sizeof *folder);
+    wchar_t *file = (wchar_t *)calloc(PATH_UNITS, sizeof *file);
     LONG status = -1;
     if (!start || !folder || !file || runtime_paths(unix_name, folder, file, paths) != 0)
         printf("python stand-in: cannot find its start script or its own folder\n");
