@@ -1,0 +1,77 @@
+"""A wheel laid out as an installer lays it into site-packages, for
+build-course --packages (author/course_packages.py): its files at the top,
+its .data/purelib and .data/platlib trees merged in, its .dist-info folder
+kept with RECORD naming where each file landed, the rest of .data left out.
+A fault raises make_zip.PackError naming the package and its wheel."""
+
+import csv
+import io
+import os
+import zipfile
+
+import course_rules
+import make_zip
+
+# The .data trees that go where the modules go; scripts, headers and data
+# would land outside the import path, where the course runs nothing.
+IMPORTED_DATA = ("purelib", "platlib")
+
+
+def destination(entry, data_folder):
+    """Where a wheel's entry lands under the packages folder, or None for one
+    left out."""
+    if entry.endswith("/"):
+        return None
+    if entry.startswith(data_folder + "/"):
+        category, _, rest = entry[len(data_folder) + 1:].partition("/")
+        return rest if category in IMPORTED_DATA and rest else None
+    return entry
+
+
+def installed_record(data, data_folder):
+    """RECORD as an installer rewrites it: the files where they landed."""
+    rows = io.StringIO()
+    writer = csv.writer(rows, lineterminator="\n")
+    for row in csv.reader(io.StringIO(data.decode("utf-8"))):
+        if row and destination(row[0], data_folder):
+            writer.writerow([destination(row[0], data_folder), *row[1:]])
+    return rows.getvalue().encode("utf-8")
+
+
+def check_path_files(package, landed, contents):
+    """Refuses a .pth file at the top that puts a folder on the import path:
+    the runtime starts without site, and so reads none."""
+    if "/" in landed or not landed.endswith(".pth"):
+        return
+    for line in contents.decode("utf-8", "replace").splitlines():
+        if line.strip() and not line.startswith(("#", "import ", "import\t")):
+            raise make_zip.PackError(
+                f"{package['name']} {package['version']}: {os.path.basename(package['wheel'])}: {landed} puts "
+                f"{line.strip()} on the import path, and the course's runtime reads no .pth files (no site)")
+
+
+def lay_out(package, top, written):
+    """Unpacks PACKAGE's wheel into TOP; WRITTEN maps each file laid out so
+    far, in Windows' letter case, to the wheel that wrote it."""
+    shown = os.path.basename(package["wheel"])
+    data_folder = package["info"][:-len(".dist-info")] + ".data"
+    with zipfile.ZipFile(package["wheel"]) as opened:
+        for entry in opened.namelist():
+            landed = destination(entry, data_folder)
+            if landed is None:
+                continue
+            target = os.path.normpath(os.path.join(top, landed))
+            if os.path.commonpath([top, target]) != top or target == top:
+                raise make_zip.PackError(f"{shown}: {entry}: the entry would land outside the packages folder")
+            key = course_rules.windows_case(landed)
+            if key in written:
+                raise make_zip.PackError(f"{written[key]} and {shown} both write "
+                                         f"{course_rules.PACKAGES_FOLDER}/{landed}")
+            written[key] = shown
+            contents = opened.read(entry)
+            check_path_files(package, landed, contents)
+            if entry == f"{package['info']}/RECORD":
+                contents = installed_record(contents, data_folder)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as out:
+                out.write(contents)
