@@ -28,12 +28,14 @@ class SameBytes(unittest.TestCase):
         shutil.copyfile(os.path.join(BUILD, "sample-course-files", "python-runtime.zip"),
                         os.path.join(upload, "python-runtime.zip"))
         program = os.path.join(upload, "quillby-sample-setup.exe")
-        run = build_course(os.path.join(SOURCE, "sample-course", "sample.course"), program, "--files", upload,
-                           "--pack", f"sample-course.zip={os.path.join(SOURCE, 'sample-course', 'course')}",
-                           "--build-dir", TREE)
+        sample = os.path.join(SOURCE, "sample-course")
+        run = build_course(os.path.join(sample, "sample.course"), program, "--files", upload,
+                           "--pack", f"sample-course.zip={os.path.join(sample, 'course')}",
+                           "--packages", f"sample-packages.zip={os.path.join(sample, 'requirements.txt')}",
+                           "--wheels", os.path.join(BUILD, "sample-course-wheels"), "--build-dir", TREE)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        self.assert_same_file(os.path.join(upload, "sample-course.zip"),
-                              os.path.join(BUILD, "sample-course-files", "sample-course.zip"))
+        for archive in ("sample-course.zip", "sample-packages.zip"):
+            self.assert_same_file(os.path.join(upload, archive), os.path.join(BUILD, "sample-course-files", archive))
         self.assert_same_file(program, os.path.join(BUILD, "quillby-sample-setup.exe"))
 
 

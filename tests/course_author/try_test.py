@@ -1,7 +1,9 @@
 """build-course --try on a French course (its install folder and shortcut
-named in French): the program just built installs under Wine and its course
-answers; the same course with a server.py that dies at start fails with
-status 1 and shows what the server said. Neither run leaves a process or a
+named in French, its server importing a module of its own and a package
+that needs another on Windows only): the program just built installs under
+Wine, on the runtime as it really starts, and its course answers; the same
+course with a server.py that dies at start fails with status 1 and shows
+what the server said. Neither run leaves a process or a
 prefix behind."""
 import os
 import shutil
@@ -9,6 +11,7 @@ import sys
 import unittest
 
 from course_author import BUILD, SOURCE, TREE, WORK, build_course, description_text, fresh_folder, write_files
+from wheels import make_wheel
 
 sys.path.insert(0, os.path.join(SOURCE, "author"))
 sys.path.insert(0, os.path.join(SOURCE, "author", "try"))
@@ -30,11 +33,16 @@ FIELDS = {
     "course_url": "http://127.0.0.1:8793/",
 }
 ANSWERING_SERVER = """import functools, http.server, os
-pages = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages")
+import cahier, lecons
+pages = os.path.join(os.path.dirname(os.path.abspath(__file__)), lecons.PAGES)
 handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=pages)
 http.server.ThreadingHTTPServer(("127.0.0.1", 8793), handler).serve_forever()
 """
 DYING_SERVER = "import sys\nsys.exit('server.py: the lessons folder is missing')\n"
+# The package's own dependency is declared for Windows alone.
+PACKAGES = [("cahier", "1.0", {"cahier/__init__.py": "import fenetres\n"},
+             ['fenetres==2.0; platform_system == "Windows"']),
+            ("fenetres", "2.0", {"fenetres/__init__.py": "SYSTEME = 'Windows'\n"}, [])]
 PAGE = "<html><head><title>Leçon 1 : les accents</title></head><body>Bonjour</body></html>\n"
 
 
@@ -62,14 +70,20 @@ class TryFrenchCourse(unittest.TestCase):
         course = fresh_folder(os.path.join(TRY, "course"))
         upload = fresh_folder(os.path.join(TRY, "upload"))
         temporary = fresh_folder(os.path.join(TRY, "tmp"))
-        write_files(course, {"server.py": server, "pages/index.html": PAGE})
+        write_files(course, {"server.py": server, "lecons.py": "PAGES = 'pages'\n", "pages/index.html": PAGE})
+        wheels = fresh_folder(os.path.join(TRY, "wheels"))
+        for name, version, files, requires in PACKAGES:
+            make_wheel(wheels, name, version, files=files, requires=requires)
+        write_files(TRY, {"requirements.txt": "cahier==1.0\n"})
         shutil.copyfile(os.path.join(BUILD, "sample-course-files", "python-runtime.zip"),
                         os.path.join(upload, "python-runtime.zip"))
         description = os.path.join(TRY, "cours.course")
         with open(description, "w", encoding="utf-8") as out:
-            out.write(description_text(FIELDS, [("cours.zip", "file:cours.zip")]))
+            out.write(description_text(FIELDS, [("cours.zip", "file:cours.zip"),
+                                                ("paquets.zip", "file:paquets.zip")]))
         run = build_course(description, os.path.join(upload, "cours-setup.exe"), "--files", upload,
                            "--pack", f"cours.zip={course}", "--build-dir", TREE, "--try",
+                           "--packages", f"paquets.zip={os.path.join(TRY, 'requirements.txt')}", "--wheels", wheels,
                            environment={"TMPDIR": temporary})
         self.assertEqual(processes_of(temporary), [], "processes of the try are left running")
         self.assertEqual(os.listdir(temporary), [], "the try left its prefix behind")
@@ -78,7 +92,7 @@ class TryFrenchCourse(unittest.TestCase):
     def test_course_that_answers_passes(self):
         run = self.try_course(ANSWERING_SERVER)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        self.assertIn("Checksum verified for cours.zip.\nInstall complete. Opening the course...\n", run.stdout)
+        self.assertIn("Checksum verified for paquets.zip.\nInstall complete. Opening the course...\n", run.stdout)
         self.assertIn("http://127.0.0.1:8793/ answers: Leçon 1 : les accents\n", run.stdout)
 
     def test_server_dying_at_start_fails(self):
