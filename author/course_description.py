@@ -1,63 +1,64 @@
 """The course description: its format, its checks and its pins, for every
 tool that reads one (generate_stub.py, build-course, its checks and its try).
 
-A course description is a text file of "key: value" lines ('#' starts a
-comment line). Every key but "part" appears at most once; all but the last
-five are required:
-
-    title: Quillby - setup               first banner line
-    tagline: This installs ...           second banner line
-    install_folder: Quillby              folder under %LOCALAPPDATA%
-    user_agent: QuillbySetup/0.1         HTTP user agent
-    runtime_url: https://...zip          embeddable Python runtime archive
-    runtime_sha256: <64 hex> | file:PATH pin, or the file to compute it from
-    runtime_label: the Python runtime    how messages name the runtime
-    payload_base_url: https://host/files where the parts are, no trailing /
-    launcher_name: start-course.bat      launcher script in the install folder
-    shortcut_name: Course.lnk            shortcut on the desktop
-    course_url: http://127.0.0.1:8793/   what the launcher opens
-    part: NAME <64 hex> | file:PATH      one per payload archive, in order
-    version: 1.2.0                       file and product version: 1 to 4 numbers
-                                         up to 65535 (default 1.0.0)
-    product_name: Quillby                product name (default: install_folder)
-    description: Quillby course setup    file description (default: title)
-    publisher: Quillby                   company name (default: none given)
-    icon: quillby.ico                    the program's, the shortcut's and the
-                                         apps list's icon, a .ico file next to
-                                         the description (default: none)
-
-Four of the last five are what Windows shows in the program's file
-properties.
-
+A course description is a UTF-8 text file of "key: value" lines ('#' starts
+a comment line). Its fields are FIELD_TABLE below, which build-course --help
+lists: every key but "part" appears at most once, and the required ones must.
 A relative file: path is taken from the folder given with --files, or else
 from the description's folder. Any fault is reported with the line and field
 it concerns, and nothing is written.
 """
 
+import difflib
 import hashlib
 import os
 import re
 import unicodedata
 
 
-FIELDS = {
-    "title": "APP_TITLE",
-    "tagline": "APP_TAGLINE",
-    "install_folder": "APP_DIR_NAME",
-    "user_agent": "USER_AGENT",
-    "runtime_url": "PYTHON_URL",
-    "runtime_sha256": "PYTHON_SHA256",
-    "runtime_label": "PYTHON_LABEL",
-    "payload_base_url": "PAYLOAD_BASE_URL",
-    "launcher_name": "LAUNCHER_NAME",
-    "shortcut_name": "SHORTCUT_NAME",
-    "course_url": "COURSE_URL",
-}
-# The version resource's fields, and the required field each one defaults to
-# (None: a fixed default, or left out of the resource).
-VERSION_FIELDS = {"version": None, "product_name": "install_folder", "description": "title", "publisher": None}
-DEFAULT_VERSION = "1.0.0"
+REQUIRED = "required"
+PART = "part"
 ICON = "icon"
+# The one table the format is defined by: each field's name, the installer's
+# constant it becomes (None: none of its own), its default (REQUIRED, None
+# for none, or another field's name for that field's value), what it means
+# and an example.
+FIELD_TABLE = (
+    ("title", "APP_TITLE", REQUIRED, "the first line the setup prints", "Lantern field notes - setup"),
+    ("tagline", "APP_TAGLINE", REQUIRED, "the second line the setup prints", "This installs the Lantern field notes."),
+    ("install_folder", "APP_DIR_NAME", REQUIRED, "the folder under %LOCALAPPDATA% that the course installs into",
+     "Lantern"),
+    ("user_agent", "USER_AGENT", REQUIRED, "the HTTP user agent of the setup's downloads", "LanternSetup/1"),
+    ("runtime_url", "PYTHON_URL", REQUIRED, "the https:// address of the embeddable Python runtime's archive",
+     "https://www.python.org/ftp/python/3.12.10/python-3.12.10-embed-amd64.zip"),
+    ("runtime_sha256", "PYTHON_SHA256", REQUIRED,
+     "its pin: 64 lower-case hexadecimal digits, or file:NAME to compute it from NAME in the files folder",
+     "file:python-3.12.10-embed-amd64.zip"),
+    ("runtime_label", "PYTHON_LABEL", REQUIRED, "how the setup's messages name the runtime", "the Python runtime"),
+    ("payload_base_url", "PAYLOAD_BASE_URL", REQUIRED, "the https:// address the parts are served under, no / at "
+     "its end", "https://files.example.org/lantern"),
+    ("launcher_name", "LAUNCHER_NAME", REQUIRED, "the launcher script in the install folder, NAME.bat",
+     "start-lantern.bat"),
+    ("shortcut_name", "SHORTCUT_NAME", REQUIRED, "the shortcut on the desktop, NAME.lnk", "Lantern.lnk"),
+    ("course_url", "COURSE_URL", REQUIRED, "the local http:// address server.py answers at, which the launcher "
+     "opens", "http://127.0.0.1:8793/"),
+    (PART, "PARTS", REQUIRED, "a payload archive: NAME.zip and its pin (as runtime_sha256's); at least one, in the "
+     "order they unpack into the install folder", "lantern-app.zip file:lantern-app.zip"),
+    ("version", None, "1.0.0", "the file and product version Windows shows: 1 to 4 numbers up to 65535", "1.2.0"),
+    ("product_name", None, "install_folder", "the product name Windows shows", "Lantern field notes"),
+    ("description", None, "title", "the file description Windows shows", "Lantern field notes setup"),
+    ("publisher", None, None, "the company name Windows shows", "The Lantern Society"),
+    (ICON, None, None, "a .ico file next to the description: the program's, the shortcut's and the apps list's "
+     "icon", "lantern.ico"),
+)
+FIELD_NAMES = [name for name, _, _, _, _ in FIELD_TABLE]
+# The required fields' constants, part's apart (a table of rows).
+FIELDS = {name: constant for name, constant, default, _, _ in FIELD_TABLE if default == REQUIRED and name != PART}
+# The version resource's fields, and the field each one defaults to (None: a
+# fixed default, or left out of the resource).
+VERSION_FIELDS = {name: default if default in FIELD_NAMES else None
+                  for name, _, default, _, _ in FIELD_TABLE if default != REQUIRED and name != ICON}
+DEFAULT_VERSION = next(default for name, _, default, _, _ in FIELD_TABLE if name == "version")
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 BITMAP_HEADER_SIZE = 40
 PIN = re.compile(r"[0-9a-f]{64}")
@@ -194,6 +195,24 @@ def check(path, values, parts, where_of):
         raise DescriptionError(f"{path}: part: two parts have the same name")
 
 
+def near_field(key):
+    """ " (did you mean NAME?)" for the field KEY is likely a slip for, or "". """
+    near = difflib.get_close_matches(key.lower(), FIELD_NAMES, n=1, cutoff=0.75)
+    return f" (did you mean {near[0]}?)" if near else ""
+
+
+def field_help():
+    """Every field of a description, as build-course --help lists them."""
+    lines = []
+    for name, _, default, meaning, example in FIELD_TABLE:
+        if default == REQUIRED:
+            given = "required" + (", one line per archive" if name == PART else "")
+        else:
+            given = "optional, default: " + (f"the value of {default}" if default in FIELD_NAMES else default or "none")
+        lines += [f"  {name} ({given})", f"      {meaning}", f"      e.g. {name}: {example}"]
+    return "\n".join(lines)
+
+
 def parse(path):
     """The description's values, the place ("path:line") of each, and its parts
     as (name, pin or file:PATH, place); every fault but an unreadable pin file
@@ -216,20 +235,20 @@ def parse(path):
         key, value = key.strip(), value.strip()
         if not colon or not value:
             raise DescriptionError(f"{where}: expected 'key: value'")
-        if key == "part":
+        if key == PART:
             fields = value.split()
             if len(fields) != 2:
                 raise DescriptionError(f"{where}: part takes a plain file name and a pin")
             check_name(fields[0], where, f"part {fields[0]}", FILE_NAME.fullmatch)
             check_pin(fields[1], where, f"part {fields[0]}")
             parts.append((fields[0], fields[1], where))
-        elif key in FIELDS or key in VERSION_FIELDS or key == ICON:
+        elif key in FIELD_NAMES:
             if key in values:
                 raise DescriptionError(f"{where}: {key} given twice")
             values[key] = value
             where_of[key] = where
         else:
-            raise DescriptionError(f"{where}: unknown field {key}")
+            raise DescriptionError(f"{where}: unknown field {key}{near_field(key)}")
     check(path, values, parts, where_of)
     return values, where_of, parts
 

@@ -5,7 +5,8 @@ whole into its folder, the runtime with python.exe at its top and the payload
 with server.py at the install folder's top. An archive pinned by its digest
 is not at hand, and with one such part the payload's server.py is taken on
 trust. A fault raises course_description.DescriptionError naming the archive and
-the entry."""
+the entry. A runtime that is not the embeddable Python for Windows is taken,
+for tries under Wine, with a warning."""
 
 import os
 import re
@@ -100,29 +101,57 @@ def at_top(entries, name):
     return False, deeper
 
 
-def missing(name, folder_role, shown_as, deeper):
-    where = f"; {deeper} is further down: pack that folder's contents, not the folder" if deeper else ""
-    return course_description.DescriptionError(f"{shown_as}: no {name} at the top of {folder_role}{where}")
+def further_down(deeper):
+    return f"; {deeper} is further down: pack that folder's contents, not the folder" if deeper else ""
+
+
+def top_scripts(entries):
+    """The .py files an archive puts at the top of its folder."""
+    return [segments(entry)[0] for entry in entries if len(segments(entry)) == 1 and entry.lower().endswith(".py")]
+
+
+def embeddable_runtime(entries):
+    """Whether a runtime archive holds, beside python.exe, what the
+    embeddable Python for Windows always does: its pythonXY.dll, pythonXY.zip
+    and pythonXY._pth, for one XY."""
+    top = {windows_case(segments(entry)[0]) for entry in entries if len(segments(entry)) == 1}
+    versions = {name[len("PYTHON"):-len(".DLL")] for name in top if re.fullmatch(r"PYTHON3[0-9]+\.DLL", name)}
+    return any(f"PYTHON{version}.ZIP" in top and f"PYTHON{version}._PTH" in top for version in versions)
+
+
+def not_embeddable_warning(runtime):
+    return (f"Warning: {os.path.basename(runtime)} is not the embeddable Python for Windows: learners' Windows "
+            "cannot run it; publish the official archive.")
 
 
 def check_course(values, parts, files, staged):
     """Refuses the course's archives at hand that would fail on a learner's
-    machine. STAGED maps an archive's place in the files folder to where it
-    is packed until the checks pass."""
+    machine; returns the warnings for those it takes but a learner's machine
+    could not use. STAGED maps an archive's place in the files folder to
+    where it is packed until the checks pass."""
     install_folder = INSTALL_FOLDER_ON_A_REAL_MACHINE + values["install_folder"]
     runtime = course_description.pin_file(values["runtime_sha256"], files)
+    warnings = []
     if runtime:
         entries = entries_of(staged.get(os.path.normpath(runtime), runtime), runtime)
         check_entries(entries, runtime, install_folder + "\\" + RUNTIME_FOLDER)
         found, deeper = at_top(entries, "python.exe")
         if not found:
-            raise missing("python.exe", "the runtime folder", runtime, deeper)
-    server_at_top, deeper = False, None
+            raise course_description.DescriptionError(
+                f"{runtime}: no python.exe at the top of the runtime folder{further_down(deeper)}")
+        if not embeddable_runtime(entries):
+            warnings.append(not_embeddable_warning(runtime))
+    server_at_top, deeper, scripts = False, None, []
     archives = [course_description.pin_file(pin, files) for _, pin, _ in parts]
     for archive in filter(None, archives):
         entries = entries_of(staged.get(os.path.normpath(archive), archive), archive)
         check_entries(entries, archive, install_folder)
         found, deeper_here = at_top(entries, "server.py")
         server_at_top, deeper = server_at_top or found, deeper or (deeper_here and f"{deeper_here} in {archive}")
+        scripts += top_scripts(entries)
     if all(archives) and not server_at_top:
-        raise missing("server.py", "the install folder from any payload archive", f"{parts[0][2]}: part", deeper)
+        found = f"the .py files at its top are {', '.join(sorted(scripts))}" if scripts else "no .py file is at its top"
+        raise course_description.DescriptionError(
+            f"{parts[0][2]}: part: no server.py at the top of the install folder from any payload archive, and the "
+            f"launcher runs server.py there; {found}{further_down(deeper)}")
+    return warnings

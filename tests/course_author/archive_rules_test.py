@@ -75,8 +75,14 @@ FAULTS = [
     ("runtime folder packed", moved("runtime.zip", "python.exe", "python-3.12/python.exe"), {},
      ["runtime.zip: no python.exe at the top of the runtime folder; python-3.12/python.exe is further down"]),
     ("course folder packed", moved("extra.ZIP", "server.py", "extra/server.py"), {},
-     ["part: no server.py at the top of the install folder", "extra/server.py in "]),
+     ["part: no server.py at the top of the install folder from any payload archive, and the launcher runs "
+      "server.py there; no .py file is at its top; extra/server.py in "]),
+    ("server under another name", moved("extra.ZIP", "server.py", "main.py"),
+     {"app.zip": zip_of("pages/index.html", "setup.py")},
+     ["no server.py at the top", "the launcher runs server.py there; the .py files at its top are main.py, setup.py"]),
 ]
+# What the embeddable Python for Windows holds beside python.exe.
+EMBEDDABLE = {"python.exe": "MZ\n", "python312.dll": "MZ\n", "python312.zip": "PK\n", "python312._pth": ".\n"}
 
 
 class ArchiveRules(unittest.TestCase):
@@ -116,6 +122,17 @@ class ArchiveRules(unittest.TestCase):
         run, _ = self.run_with(COURSE, {}, "--check")
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(sorted(self.contents(os.path.join(self.work, "files"))), sorted(PARTS))
+
+    def test_a_runtime_that_is_not_the_embeddable_python_is_taken_with_a_warning(self):
+        warning = ("Warning: runtime.zip is not the embeddable Python for Windows: learners' Windows cannot run it; "
+                   "publish the official archive.\n")
+        apart = {("python311.zip" if name == "python312.zip" else name): text for name, text in EMBEDDABLE.items()}
+        for kind, runtime, warned in [("stand-in", COURSE["runtime.zip"], True), ("embeddable", EMBEDDABLE, False),
+                                      ("versions apart", apart, True)]:
+            with self.subTest(kind):
+                run, _ = self.run_with(dict(COURSE, **{"runtime.zip": runtime}), {}, "--check")
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                self.assertEqual(warning in run.stdout, warned, run.stdout)
 
     def test_each_rule_broken_is_refused_naming_archive_and_entry(self):
         for kind, change, given, fragments in FAULTS:

@@ -2,12 +2,16 @@
 field and, where there is one, the line; and then it writes nothing: no
 program, no build tree, no archive packed."""
 import os
+import re
 import subprocess
 import sys
 import unittest
 
 from course_author import (SOURCE, WORK, build_course, description_text, fresh_folder, icon_file_bytes, png_square,
                            sha256_of, write_files)
+
+sys.path.insert(0, os.path.join(SOURCE, "author"))
+import course_description  # noqa: E402 (in the source tree)
 
 PIN = sha256_of(__file__)
 FIELDS = {
@@ -57,8 +61,15 @@ FAULTS = [
     ("missing field", set_field("tagline", None), "missing field tagline"),
     ("no part rows", set_field("part", None), "missing field part"),
     ("part without pin", added("part: refusal-3.zip"), "part takes a plain file name and a pin"),
-    ("pin file absent", added("part: refusal-3.zip file:refusal-3.zip"), "no file"),
-    ("unknown field", added("colour: blue"), "unknown field colour"),
+    ("pin file absent", added("part: refusal-3.zip file:refusal-3.zip"),
+     "no file FILES/refusal-3.zip to compute the pin from; make it with --pack refusal-3.zip=FOLDER"),
+    ("runtime file absent", set_field("runtime_sha256", "runtime_sha256: file:python-3.12.10-embed-amd64.zip"),
+     "no file FILES/python-3.12.10-embed-amd64.zip to compute the pin from; download the embeddable Python's "
+     "official archive there from https://www.python.org/ftp/python/3.12.10/python-3.12.10-embed-amd64.zip"),
+    ("unknown field", added("colour: blue"), "unknown field colour\n"),
+    ("field name with a slip", added("instal_folder: RefusalCourse"),
+     "unknown field instal_folder (did you mean install_folder?)"),
+    ("field name in capitals", added("Publisher: Refusal"), "unknown field Publisher (did you mean publisher?)"),
     ("field twice", added("title: Another title"), "title given twice"),
     ("not a field", added("just some words"), "expected 'key: value'"),
     ("version not numbers", set_field("version", "version: 3.1-beta"), "version must be 1 to 4 numbers"),
@@ -83,7 +94,8 @@ FAULTS = [
      "course_url must be a local http:// address with a port from 1 to 65535"),
     ("icon that is not one", added("icon: broken.ico"),
      "icon: broken.ico is not a valid icon: no icon directory at its start"),
-    ("icon whose image is cut short", added("icon: cut.ico"), "icon: cut.ico is not a valid icon: image 1 lies outside"),
+    ("icon whose image is cut short", added("icon: cut.ico"),
+     "icon: cut.ico is not a valid icon: image 1 lies outside"),
     ("quote in the course address", set_field("course_url", 'course_url: http://127.0.0.1:8793/?"x'),
      "in the characters of an address"),
 ]
@@ -147,7 +159,8 @@ class BadDescriptions(unittest.TestCase):
             with self.subTest(kind):
                 lines, line = fault(self.lines)
                 place = f"{self.description}:{line}: " if line else f"{self.description}: "
-                self.assert_refused(self.run_with(lines), "build-course: " + place, message)
+                self.assert_refused(self.run_with(lines), "build-course: " + place,
+                                    message.replace("FILES", self.files))
 
     def test_a_description_saved_by_notepad_passes_the_checks(self):
         with open(self.description, "wb") as out:
@@ -172,10 +185,22 @@ class BadDescriptions(unittest.TestCase):
                                  f"refusal-1.zip={self.course}", "--try"], capture_output=True, text=True)
         self.assert_refused(nobody, "--try needs root")
 
-    def test_help_says_where_the_fields_are_described(self):
+    def test_help_lists_every_field_and_where_each_folder_written_is(self):
         run = build_course("--help")
         self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertIn(os.path.join(SOURCE, "author", "course_description.py"), run.stdout.replace("\n", " "))
+        listed = run.stdout.split("The fields of a description")[1]
+        for name, _, default, _, _ in course_description.FIELD_TABLE:
+            given = "required" if default == course_description.REQUIRED else "optional, default: "
+            self.assertIn(f"  {name} ({given}", listed)
+        # A description of the examples alone (but the icon, a file to make)
+        # is whole and passes the checks.
+        with open(self.description, "w", encoding="utf-8") as out:
+            examples = re.findall(r"e\.g\. (.*)", listed)
+            out.write("".join(line + "\n" for line in examples if not line.startswith("icon")))
+        course_description.parse(self.description)
+        self.assertIn("optional, default: the value of install_folder", listed)
+        self.assertIn(f"(default: {os.path.join(SOURCE, 'build', 'courses')}/<description's name>", listed)
+        self.assertIn("a relative path being taken from the current folder", listed)
 
     def test_packing_an_archive_the_description_does_not_pin(self):
         run = self.run_with(self.lines, "--pack", f"other.zip={self.course}")

@@ -25,6 +25,10 @@ class SecondCourse(unittest.TestCase):
             self.assertIn(f"Pinned payload part {name}: {sha256_of(archive)}\n", run.stdout)
             with zipfile.ZipFile(archive) as packed:
                 self.assertEqual({info.filename: packed.read(info).decode() for info in packed.infolist()}, files)
+        # Its runtime is pinned by digest, so not at hand: nothing tells it
+        # apart from the official one.
+        self.assertNotIn("Warning", run.stdout)
+        self.assertIn(" and the runtime at https://lantern.example/runtime/python.zip\n", run.stdout)
 
     def test_packing_again_gives_the_same_bytes(self):
         # Another files folder, the same course folders: the same archives.

@@ -93,6 +93,9 @@ class TryFrenchCourse(unittest.TestCase):
         run = self.try_course(ANSWERING_SERVER)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn("Checksum verified for paquets.zip.\nInstall complete. Opening the course...\n", run.stdout)
+        # The stand-in runtime, which only Wine runs, is not offered for learners.
+        self.assertIn("Warning: python-runtime.zip is not the embeddable Python for Windows", run.stdout)
+        self.assertIn("at https://fichiers.cours.example/files/; the runtime is for tries under Wine only", run.stdout)
         self.assertIn("http://127.0.0.1:8793/ answers: Leçon 1 : les accents\n", run.stdout)
 
     def test_server_dying_at_start_fails(self):
