@@ -27,6 +27,9 @@ PACKAGES_FOLDER = "packages"
 DRIVE = re.compile(r"[A-Za-z]:")
 # What Windows PowerShell's Expand-Archive can unpack.
 UNPACKED_METHODS = {zipfile.ZIP_STORED: "stored", zipfile.ZIP_DEFLATED: "deflated"}
+# A name flagged as UTF-8 (APPNOTE.TXT, general purpose bit 11); any other
+# is read in the code page of the machine that unpacks it.
+FLAG_UTF8_NAME = 0x800
 
 
 def segments(entry):
@@ -51,6 +54,11 @@ def entries_of(archive, shown_as):
             for info in infos:
                 if info.flag_bits & 0x1:
                     raise course_description.DescriptionError(f"{shown_as}: {info.filename}: the entry is encrypted")
+                if not info.flag_bits & FLAG_UTF8_NAME and not info.filename.isascii():
+                    raise course_description.DescriptionError(
+                        f"{shown_as}: {info.filename}: a name outside ASCII without the zip's UTF-8 flag, which "
+                        "Windows PowerShell reads in each learner's own code page; pack it again with --pack, or "
+                        "with a tool that marks names as UTF-8")
                 if info.compress_type not in UNPACKED_METHODS:
                     raise course_description.DescriptionError(
                         f"{shown_as}: {info.filename}: compression method {info.compress_type}; Windows PowerShell "

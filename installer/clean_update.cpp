@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "capacities.h"
+#include "file_check.h"
 #include "install_record.h"
 #include "manifest.h"
 #include "path_set.h"
@@ -30,9 +31,11 @@ static int below(const char *install_folder, const char *path, wchar_t units[FIL
 /* The archive itself and what it brings to destination. */
 static int add_archive(path_set *set, const char *install_folder, const char *archive, const char *destination)
 {
-    wchar_t archive_path[FILE_PATH_CAPACITY], folder[FILE_PATH_CAPACITY + 1] = L"";
+    wchar_t archive_path[FILE_PATH_CAPACITY], folder[FILE_PATH_CAPACITY + 1] = L"", wide[FILE_PATH_CAPACITY];
+    file_check check;
     int archive_units = below(install_folder, archive, archive_path);
-    if (archive_units == 0 || add_path(set, L"", archive_path, (size_t)archive_units - 1) != 0)
+    if (archive_units == 0 || MultiByteToWideChar(CP_ACP, 0, archive, -1, wide, FILE_PATH_CAPACITY) == 0 ||
+        check_file(wide, &check) != 0 || add_path(set, L"", archive_path, (size_t)archive_units - 1, &check) != 0)
         return 1;
     if (strcmp(destination, install_folder) != 0) {
         int folder_units = below(install_folder, destination, folder);
@@ -41,6 +44,49 @@ static int add_archive(path_set *set, const char *install_folder, const char *ar
         wcscpy(folder + folder_units - 1, L"\\");
     }
     return add_zip_entries(set, archive, folder);
+}
+
+/* The runtime's path files, which the setup extends once they are unpacked,
+ * are recorded as it left them: what an update may take for unchanged. */
+static void recheck_path_files(path_set *set, const char *install_folder, const char *runtime_folder)
+{
+    wchar_t runtime[FILE_PATH_CAPACITY], path[FOLDER_CAPACITY + FILE_PATH_CAPACITY];
+    int runtime_units = below(install_folder, runtime_folder, runtime);
+    int base = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, path, FOLDER_CAPACITY);
+    for (size_t i = 0; runtime_units > 0 && base > 0 && i < set->count; i++) {
+        const wchar_t *relative = set->text + set->starts[i], *name = relative + runtime_units;
+        size_t length = wcslen(relative);
+        if (_wcsnicmp(relative, runtime, (size_t)runtime_units - 1) == 0 && relative[runtime_units - 1] == L'\\' &&
+            !wcschr(name, L'\\') && length > 5 && _wcsicmp(relative + length - 5, L"._pth") == 0) {
+            path[base - 1] = L'\\';
+            wcscpy(path + base, relative);
+            set->checks[i].known = check_file(path, &set->checks[i].file) == 0;
+        }
+    }
+}
+
+/* Removes what previous brought and brought does not, and writes the new
+ * record: brought and what could not be removed yet. The earlier record
+ * stays when that cannot be told whole. */
+static void replace_record(const char *record, const char *install_folder, path_set *brought)
+{
+    path_set previous = {}, kept = {};
+    /* Without an earlier record (a first installation, or one made before
+     * there were records) there is nothing to remove; with one that cannot
+     * be read, nothing can be told, and it stays for a later update. */
+    int first = GetFileAttributesA(record) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    int whole = first || (read_install_record(record, &previous) == 0 &&
+                          remove_stale_files(install_folder, &previous, brought, &kept) == 0);
+    for (size_t i = 0; i < kept.count && whole; i++) {
+        const wchar_t *path = kept.text + kept.starts[i];
+        whole = add_path(brought, L"", path, wcslen(path), &kept.checks[i].file) == 0;
+    }
+    if (whole) {
+        sort_path_set(brought);
+        write_install_record(record, brought);
+    }
+    free_path_set(&previous);
+    free_path_set(&kept);
 }
 
 void clean_update(const char *install_folder, const char *download_folder, const char *runtime_archive,
@@ -55,13 +101,10 @@ void clean_update(const char *install_folder, const char *download_folder, const
     }
     if (listed) {
         sort_path_set(&brought);
+        recheck_path_files(&brought, install_folder, runtime_folder);
         char record[FILE_PATH_CAPACITY];
         snprintf(record, sizeof record, "%s\\%s", download_folder, RECORD_NAME);
-        path_set previous = {};
-        if (read_install_record(record, &previous) == 0)
-            remove_stale_files(install_folder, &previous, &brought);
-        free_path_set(&previous);
-        write_install_record(record, &brought);
+        replace_record(record, install_folder, &brought);
     }
     free_path_set(&brought);
 }

@@ -4,12 +4,14 @@
 
 /* Once every archive is unpacked: records in download_folder what this
  * installation's archives brought to install_folder (each archive's entries
- * and the archive itself; the runtime archive unpacked into runtime_folder,
- * every part into install_folder, all from download_folder), and removes
- * what the record of the installation before brought and these do not.
- * Without an earlier record, or when an archive cannot be read through,
- * nothing is removed; in the second case the earlier record stays. Every
- * path: narrow text, inside install_folder. */
+ * and the archive itself, each file with its size and CRC-32; the runtime
+ * archive unpacked into runtime_folder, every part into install_folder, all
+ * from download_folder), and removes what the record of the installation
+ * before brought and these do not, each file only while unchanged; what
+ * could not be removed stays on record. Without an earlier record nothing is
+ * removed. When an archive cannot be read through, or the earlier record
+ * cannot be read whole, nothing is removed and the earlier record stays.
+ * Every path: narrow text, inside install_folder. */
 void clean_update(const char *install_folder, const char *download_folder, const char *runtime_archive,
                   const char *runtime_folder);
 

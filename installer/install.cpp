@@ -2,7 +2,9 @@
  *
  * Layout under the install folder: dl\ keeps every verified archive, python\
  * holds the unpacked runtime, and the payload archives unpack into the install
- * folder itself. A rerun repeats every step and overwrites what is there,
+ * folder itself. Every archive is fetched and verified before any is
+ * unpacked, so an update that fails on the way leaves the installation
+ * before it whole. A rerun repeats every step and overwrites what is there,
  * then removes what the run before brought and this one does not. */
 #include "install.h"
 
@@ -55,6 +57,15 @@ static int install_into(const char *install_folder)
     snprintf(runtime_archive, sizeof runtime_archive, "%s\\python.zip", download_folder);
     if (fetch_archive(PYTHON_URL, runtime_archive, PYTHON_SHA256, PYTHON_LABEL) != 0)
         return 1;
+    for (size_t i = 0; i < PARTS_COUNT; i++) {
+        char address[ADDRESS_CAPACITY];
+        char archive_file[FILE_PATH_CAPACITY];
+        snprintf(address, sizeof address, "%s/%s", PAYLOAD_BASE_URL, PARTS[i].name);
+        snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
+        if (fetch_archive(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
+            return 1;
+    }
+
     char runtime_folder[FOLDER_CAPACITY];
     snprintf(runtime_folder, sizeof runtime_folder, "%s\\python", install_folder);
     CreateDirectoryA(runtime_folder, NULL);
@@ -68,12 +79,8 @@ static int install_into(const char *install_folder)
     }
 
     for (size_t i = 0; i < PARTS_COUNT; i++) {
-        char address[ADDRESS_CAPACITY];
         char archive_file[FILE_PATH_CAPACITY];
-        snprintf(address, sizeof address, "%s/%s", PAYLOAD_BASE_URL, PARTS[i].name);
         snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
-        if (fetch_archive(address, archive_file, PARTS[i].checksum, PARTS[i].name) != 0)
-            return 1;
         if (unpack(archive_file, install_folder, install_folder, PARTS[i].name) != 0)
             return 1;
     }

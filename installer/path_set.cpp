@@ -44,7 +44,7 @@ static int is_plain_relative_path(const wchar_t *name, size_t length)
     return 1;
 }
 
-int add_path(path_set *set, const wchar_t *folder, const wchar_t *name, size_t length)
+int add_path(path_set *set, const wchar_t *folder, const wchar_t *name, size_t length, const file_check *check)
 {
     if (!is_plain_relative_path(name, length))
         return 1;
@@ -58,6 +58,12 @@ int add_path(path_set *set, const wchar_t *folder, const wchar_t *name, size_t l
     if (!starts)
         return 1;
     set->starts = starts;
+    path_check *checks = (path_check *)grow(set->checks, &set->checks_capacity, set->count + 1, sizeof *checks);
+    if (!checks)
+        return 1;
+    set->checks = checks;
+    set->checks[set->count].known = check != NULL;
+    set->checks[set->count].file = check ? *check : file_check();
     set->starts[set->count++] = set->text_used;
     wchar_t *path = set->text + set->text_used;
     wmemcpy(path, folder, folder_length);
@@ -74,23 +80,35 @@ static int order(const wchar_t *a, const wchar_t *b)
     return CompareStringOrdinal(a, -1, b, -1, TRUE) - CSTR_EQUAL;
 }
 
-static void swap(size_t *a, size_t *b)
+/* The order of the paths at a and b, the same path ordered as it was added
+ * (its text lies further on the later it came). */
+static int order_at(const path_set *set, size_t a, size_t b)
 {
-    size_t kept = *a;
-    *a = *b;
-    *b = kept;
+    int paths = order(set->text + set->starts[a], set->text + set->starts[b]);
+    return paths != 0 ? paths : (set->starts[a] > set->starts[b]) - (set->starts[a] < set->starts[b]);
+}
+
+/* Swaps the paths at a and b, each with its check. */
+static void swap(path_set *set, size_t a, size_t b)
+{
+    size_t start = set->starts[a];
+    set->starts[a] = set->starts[b];
+    set->starts[b] = start;
+    path_check check = set->checks[a];
+    set->checks[a] = set->checks[b];
+    set->checks[b] = check;
 }
 
 /* Heapsort's step: the path at root sinks below every larger one in the
  * first count. */
-static void sift_down(const path_set *set, size_t root, size_t count)
+static void sift_down(path_set *set, size_t root, size_t count)
 {
     for (size_t child; (child = 2 * root + 1) < count; root = child) {
-        if (child + 1 < count && order(set->text + set->starts[child], set->text + set->starts[child + 1]) < 0)
+        if (child + 1 < count && order_at(set, child, child + 1) < 0)
             child++;
-        if (order(set->text + set->starts[root], set->text + set->starts[child]) >= 0)
+        if (order_at(set, root, child) >= 0)
             return;
-        swap(&set->starts[root], &set->starts[child]);
+        swap(set, root, child);
     }
 }
 
@@ -99,35 +117,44 @@ void sort_path_set(path_set *set)
     for (size_t root = set->count / 2; root-- > 0;)
         sift_down(set, root, set->count);
     for (size_t count = set->count; count > 1; count--) {
-        swap(&set->starts[0], &set->starts[count - 1]);
+        swap(set, 0, count - 1);
         sift_down(set, 0, count - 1);
     }
     size_t kept = 0;
-    for (size_t i = 0; i < set->count; i++)
-        if (kept == 0 || order(set->text + set->starts[kept - 1], set->text + set->starts[i]) != 0)
-            set->starts[kept++] = set->starts[i];
+    for (size_t i = 0; i < set->count; i++) {
+        if (kept > 0 && order(set->text + set->starts[kept - 1], set->text + set->starts[i]) == 0)
+            kept--;
+        set->checks[kept] = set->checks[i];
+        set->starts[kept++] = set->starts[i];
+    }
     set->count = kept;
 }
 
-int path_in_set(const path_set *set, const wchar_t *path)
+size_t path_index(const path_set *set, const wchar_t *path)
 {
     size_t low = 0, high = set->count;
     while (low < high) {
         size_t middle = low + (high - low) / 2;
         int found = order(set->text + set->starts[middle], path);
         if (found == 0)
-            return 1;
+            return middle;
         if (found < 0)
             low = middle + 1;
         else
             high = middle;
     }
-    return 0;
+    return set->count;
+}
+
+int path_in_set(const path_set *set, const wchar_t *path)
+{
+    return path_index(set, path) < set->count;
 }
 
 void free_path_set(path_set *set)
 {
     free(set->text);
     free(set->starts);
+    free(set->checks);
     *set = path_set();
 }

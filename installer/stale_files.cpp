@@ -27,41 +27,54 @@ static int is_plain_way(wchar_t *path, size_t base, DWORD *attributes)
     }
 }
 
+/* Whether the file at path still holds what check says; a file that cannot
+ * be read is taken to, so that it stays on record. */
+static int is_as_brought(const wchar_t *path, const path_check *check)
+{
+    file_check now;
+    return check->known && (check_file(path, &now) != 0 ||
+                            (now.size == check->file.size && now.crc == check->file.crc));
+}
+
 /* Removes the stale file or folder path names (as is_plain_way gives it),
- * then the folders above it that are left empty and current does not name. */
-static void remove_stale(wchar_t *path, size_t base, const path_set *current)
+ * then the folders above it that are left empty and current does not name.
+ * Returns 0, or 1 for a file as its check says that could not be removed. */
+static int remove_stale(wchar_t *path, size_t base, const path_check *check, const path_set *current)
 {
     DWORD attributes;
     if (!is_plain_way(path, base, &attributes))
-        return;
+        return 0;
     wchar_t *end = path + wcslen(path);
     if (end[-1] == L'\\') {
         *--end = L'\0';
         if (!RemoveDirectoryW(path))
-            return;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !DeleteFileW(path)) {
-        return;
+            return 0;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !is_as_brought(path, check)) {
+        return 0;
+    } else if (!DeleteFileW(path)) {
+        return 1;
     }
     for (;;) {
         while (end[-1] != L'\\')
             end--;
         if (end - 1 == path + base)
-            return;
+            return 0;
         *end = L'\0';
         if (path_in_set(current, path + base + 1))
-            return;
+            return 0;
         *--end = L'\0';
         if (!RemoveDirectoryW(path))
-            return;
+            return 0;
     }
 }
 
-void remove_stale_files(const char *install_folder, const path_set *previous, const path_set *current)
+int remove_stale_files(const char *install_folder, const path_set *previous, const path_set *current,
+                       path_set *kept)
 {
     wchar_t folder[FOLDER_CAPACITY];
     int units = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CAPACITY);
     if (units == 0)
-        return;
+        return 0;
     size_t base = (size_t)units - 1, longest = 0;
     for (size_t i = 0; i < previous->count; i++) {
         size_t length = wcslen(previous->text + previous->starts[i]);
@@ -69,15 +82,18 @@ void remove_stale_files(const char *install_folder, const path_set *previous, co
     }
     wchar_t *path = (wchar_t *)malloc((base + longest + 2) * sizeof *path);
     if (!path)
-        return;
+        return 1;
     wmemcpy(path, folder, base);
     path[base] = L'\\';
+    int status = 0;
     for (size_t i = 0; i < previous->count; i++) {
         const wchar_t *relative = previous->text + previous->starts[i];
         if (path_in_set(current, relative))
             continue;
         wcscpy(path + base + 1, relative);
-        remove_stale(path, base, current);
+        if (remove_stale(path, base, &previous->checks[i], current) != 0)
+            status |= add_path(kept, L"", relative, wcslen(relative), &previous->checks[i].file);
     }
     free(path);
+    return status;
 }

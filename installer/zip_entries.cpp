@@ -62,7 +62,10 @@ static int add_entries(path_set *set, const unsigned char *directory, uint32_t s
                                      : MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS,
                                                            (const char *)header + CENTRAL_HEADER_SIZE,
                                                            (int)name_length, name, (int)name_length);
-        status = units == 0 ? 1 : add_path(set, folder, name, (size_t)units);
+        /* A file comes with what it holds; a folder, with its final separator, holds nothing to check. */
+        file_check check = {read32(header + 24), read32(header + 16)};
+        int is_folder = units > 0 && (name[units - 1] == L'/' || name[units - 1] == L'\\');
+        status = units == 0 ? 1 : add_path(set, folder, name, (size_t)units, is_folder ? NULL : &check);
         position += length;
     }
     free(name);

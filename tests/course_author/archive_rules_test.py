@@ -45,6 +45,18 @@ def zip_of(*names):
     return data.getvalue()
 
 
+def without_utf8_flag(data):
+    """The zip's bytes with the UTF-8 flag of every name cleared, as an old
+    packer leaves them: local headers (flags at 6) and central ones (at 8)."""
+    data = bytearray(data)
+    for signature, flags in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+        at = data.find(signature)
+        while at >= 0:
+            data[at + flags + 1] &= ~0x08
+            at = data.find(signature, at + 4)
+    return bytes(data)
+
+
 def moved(archive, old, new):
     """A fault: in ARCHIVE's folder, the file OLD becomes NEW."""
     def change(course):
@@ -64,6 +76,9 @@ FAULTS = [
     ("not a zip", None, {"app.zip": b"PK but not a zip\n"}, ["app.zip: not a readable zip archive"]),
     ("entry above its folder", None, {"app.zip": zip_of("pages/index.html", "../escape.html")},
      ["app.zip: ../escape.html: the entry would land outside its folder"]),
+    ("name outside ASCII, not flagged UTF-8", None,
+     {"app.zip": without_utf8_flag(zip_of("server.py", "le\u00e7on.html"))},
+     ["app.zip: le\u251c\u00ba", "a name outside ASCII without the zip's UTF-8 flag"]),
     ("entry on a drive", None, {"app.zip": zip_of("C:escape.html")},
      ["app.zip: C:escape.html: the entry would land outside its folder"]),
     ("names differing in case", added("app.zip", "pages/Index.html"), {},

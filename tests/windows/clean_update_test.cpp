@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "clean_update.h"
+#include "file_check.h"
 #include "install_record.h"
 #include "path_set.h"
 #include "stale_files.h"
@@ -27,16 +29,28 @@ std::string little_endian(uint32_t value, int bytes)
     return text;
 }
 
-// A zip of empty stored entries, laid out as APPNOTE.TXT says.
-std::string write_zip(const std::string &name, const std::vector<std::string> &entries, unsigned flags = UTF8_NAMES)
+// A stored entry's bytes and their CRC-32, as its headers give it.
+struct stored {
+    std::string bytes;
+    uint32_t crc;
+};
+
+// A zip of stored entries, empty but for those given, laid out as
+// APPNOTE.TXT says.
+std::string write_zip(const std::string &name, const std::vector<std::string> &entries, unsigned flags = UTF8_NAMES,
+                      const std::vector<stored> &contents = {})
 {
     std::string local, central;
-    for (const std::string &entry : entries) {
-        const std::string common = little_endian(20, 2) + little_endian(flags, 2) + std::string(18, '\0') +
+    for (size_t i = 0; i < entries.size(); i++) {
+        const std::string &entry = entries[i];
+        const stored content = i < contents.size() ? contents[i] : stored{"", 0};
+        const std::string size = little_endian((uint32_t)content.bytes.size(), 4);
+        const std::string common = little_endian(20, 2) + little_endian(flags, 2) + std::string(6, '\0') +
+                                   little_endian(content.crc, 4) + size + size +
                                    little_endian((uint32_t)entry.size(), 2) + little_endian(0, 2);
         central += little_endian(0x02014b50, 4) + little_endian(20, 2) + common + std::string(10, '\0') +
                    little_endian((uint32_t)local.size(), 4) + entry;
-        local += little_endian(0x04034b50, 4) + common + entry;
+        local += little_endian(0x04034b50, 4) + common + entry + content.bytes;
     }
     const std::string count = little_endian((uint32_t)entries.size(), 2);
     const std::string end = little_endian(0x06054b50, 4) + std::string(4, '\0') + count + count +
@@ -52,6 +66,12 @@ std::vector<std::wstring> paths_of(const path_set &set)
     for (size_t i = 0; i < set.count; i++)
         paths.push_back(set.text + set.starts[i]);
     return paths;
+}
+
+// The test's folders are ASCII, byte for byte the same in UTF-16.
+std::wstring wide(const std::string &path)
+{
+    return std::wstring(path.begin(), path.end());
 }
 
 std::string fresh_folder(const char *name)
@@ -82,6 +102,32 @@ TEST(ZipEntries, NamesAsWindowsWritesThemUnderTheirFolder)
     free_path_set(&set);
 }
 
+// The check value every CRC-32 of ISO 3309 gives "123456789".
+const uint32_t CHECK_VALUE = 0xCBF43926;
+
+TEST(ZipEntries, FilesComeWithWhatTheyHoldAndFoldersWithNothing)
+{
+    const std::string folder = fresh_folder("checks");
+    path_set set = {};
+    const std::string zip = write_zip(folder + "\\checks.zip", {"lessons/", "lessons/one.html"}, UTF8_NAMES,
+                                      {{"", 0}, {"123456789", CHECK_VALUE}});
+    ASSERT_EQ(add_zip_entries(&set, zip.c_str(), L""), 0);
+    sort_path_set(&set);
+    ASSERT_EQ(set.count, 2u);
+    EXPECT_FALSE(set.checks[0].known);
+    EXPECT_TRUE(set.checks[1].known);
+    EXPECT_EQ(set.checks[1].file.size, 9u);
+    EXPECT_EQ(set.checks[1].file.crc, CHECK_VALUE);
+    // The file the archive writes reads back the same.
+    ASSERT_TRUE(write_file(folder + "\\one.html", "123456789"));
+    file_check on_disk = {};
+    ASSERT_EQ(check_file(wide(folder + "\\one.html").c_str(), &on_disk), 0);
+    EXPECT_EQ(on_disk.size, 9u);
+    EXPECT_EQ(on_disk.crc, CHECK_VALUE);
+    EXPECT_EQ(crc32_update(crc32_update(0, "1234", 4), "56789", 5), CHECK_VALUE);
+    free_path_set(&set);
+}
+
 TEST(ZipEntries, RefusesAnArchiveThatCouldReachOutside)
 {
     const std::string folder = fresh_folder("refused");
@@ -104,24 +150,43 @@ TEST(ZipEntries, RefusesAnArchiveThatCouldReachOutside)
     }
 }
 
-TEST(InstallRecord, KeptWholeOrNotUsedAtAll)
+TEST(InstallRecord, KeptWholeWithWhatEachFileHeldOrNotUsedAtAll)
 {
     const std::string folder = fresh_folder("record");
     const std::string record = folder + "\\installed-files.txt";
     path_set written = {};
-    for (const wchar_t *path : {L"server.py", L"lessons\\", L"caf\u00e9.txt", L"lessons\\one.html"})
-        ASSERT_EQ(add_path(&written, L"", path, wcslen(path)), 0);
+    const file_check held[] = {{120, 0x0badf00d}, {0, 0}, {UINT64_MAX, 0xffffffff}};
+    ASSERT_EQ(add_path(&written, L"", L"server.py", 9, &held[0]), 0);
+    ASSERT_EQ(add_path(&written, L"", L"lessons\\", 8, NULL), 0);
+    ASSERT_EQ(add_path(&written, L"", L"caf\u00e9.txt", 8, &held[1]), 0);
+    ASSERT_EQ(add_path(&written, L"", L"lessons\\one.html", 16, &held[2]), 0);
     sort_path_set(&written);
     ASSERT_EQ(write_install_record(record.c_str(), &written), 0);
-    EXPECT_EQ(read_file(record), "caf\xc3\xa9.txt\r\nlessons\\\r\nlessons\\one.html\r\nserver.py\r\n");
+    EXPECT_EQ(read_file(record), "caf\xc3\xa9.txt\t0\t00000000\r\nlessons\\\r\n"
+                                 "lessons\\one.html\t18446744073709551615\tffffffff\r\nserver.py\t120\t0badf00d\r\n");
     path_set read = {};
     EXPECT_EQ(read_install_record(record.c_str(), &read), 0);
     EXPECT_EQ(paths_of(read), paths_of(written));
+    for (size_t i = 0; i < read.count; i++) {
+        EXPECT_EQ(read.checks[i].known, written.checks[i].known) << i;
+        EXPECT_EQ(read.checks[i].file.size, written.checks[i].file.size) << i;
+        EXPECT_EQ(read.checks[i].file.crc, written.checks[i].file.crc) << i;
+    }
     free_path_set(&read);
     free_path_set(&written);
 
+    // A record from before checks were kept is read, saying nothing of them.
+    write_file(record, "server.py\r\nlessons\\one.html\r\n");
+    path_set older = {};
+    EXPECT_EQ(read_install_record(record.c_str(), &older), 0);
+    EXPECT_EQ(older.count, 2u);
+    EXPECT_FALSE(older.checks[0].known || older.checks[1].known);
+    free_path_set(&older);
+
     for (const char *text : {"server.py\r\n..\\outside.txt\r\n", "server.py\r\nlessons\\one.html",
-                             "server.py\r\n\r\n", "caf\xe9.txt\r\n"}) {
+                             "server.py\r\n\r\n", "caf\xe9.txt\r\n", "server.py\t12\t0badf00\r\n",
+                             "server.py\t12\t0BADF00D\r\n", "server.py\t-12\t0badf00d\r\n", "server.py\t\t0badf00d\r\n",
+                             "server.py\t18446744073709551616\t0badf00d\r\n", "server.py\t12\t0badf00d\t\r\n"}) {
         write_file(record, text);
         path_set untrusted = {};
         EXPECT_EQ(read_install_record(record.c_str(), &untrusted), 1) << text;
@@ -150,36 +215,97 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
     const std::string outside = fresh_folder("outside");
     for (const char *folder : {"lessons", "retired", "retired\\deeper", "unit-0", "python", "emptied"})
         CreateDirectoryA((install + "\\" + folder).c_str(), NULL);
-    const std::vector<std::string> files = {"server.py",          "lessons\\one.html", "lessons\\old.html",
-                                            "lessons\\notes.txt", "retired\\deeper\\intro.html",
-                                            "unit-0\\old.html",   "unit-0\\answers.txt", "python\\python.exe",
-                                            "python\\python311._pth", "emptied\\gone.txt"};
+    const std::vector<std::string> files = {
+        "server.py",          "lessons\\one.html",  "lessons\\old.html",     "lessons\\notes.txt",
+        "lessons\\saved.html", "lessons\\held.html", "retired\\deeper\\intro.html", "unit-0\\old.html",
+        "unit-0\\answers.txt", "unit-0\\unknown.html", "python\\python.exe",    "python\\python311._pth",
+        "emptied\\gone.txt"};
     for (const std::string &file : files)
-        write_file(install + "\\" + file, "x");
-    write_file(outside + "\\victim.html", "x");
+        write_file(install + "\\" + file, "123456789");
+    // The course saved the learner's progress into a lesson it then dropped.
+    write_file(install + "\\lessons\\saved.html", "123456789 <p>Done</p>");
+    write_file(outside + "\\victim.html", "123456789");
     link_folder("../outside", "clean-update/install/linked");
     ASSERT_NE(GetFileAttributesA((install + "\\linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 
-    path_set previous = {}, current = {};
-    for (const wchar_t *path : {L"server.py", L"LESSONS\\ONE.HTML", L"lessons\\old.html", L"retired\\",
-                                L"retired\\deeper\\intro.html", L"unit-0\\old.html", L"python\\python.exe",
-                                L"python\\python311._pth", L"emptied\\gone.txt", L"linked\\victim.html",
-                                L"never-there.txt"})
-        ASSERT_EQ(add_path(&previous, L"", path, wcslen(path)), 0);
+    const file_check as_brought = {9, CHECK_VALUE};
+    path_set previous = {}, current = {}, kept = {};
+    for (const wchar_t *path : {L"server.py", L"LESSONS\\ONE.HTML", L"lessons\\old.html", L"lessons\\saved.html",
+                                L"lessons\\held.html", L"retired\\", L"retired\\deeper\\intro.html",
+                                L"unit-0\\old.html", L"python\\python.exe", L"python\\python311._pth",
+                                L"emptied\\gone.txt", L"linked\\victim.html", L"never-there.txt"})
+        ASSERT_EQ(add_path(&previous, L"", path, wcslen(path), wcschr(path, L'.') ? &as_brought : NULL), 0);
+    // Recorded before checks were kept: what it held is not known.
+    ASSERT_EQ(add_path(&previous, L"", L"unit-0\\unknown.html", 19, NULL), 0);
     for (const wchar_t *path : {L"server.py", L"lessons\\one.html", L"python\\python.exe", L"emptied\\"})
-        ASSERT_EQ(add_path(&current, L"", path, wcslen(path)), 0);
+        ASSERT_EQ(add_path(&current, L"", path, wcslen(path), NULL), 0);
     sort_path_set(&current);
-    remove_stale_files(install.c_str(), &previous, &current);
+    // Held open, as by a virus scanner, it cannot be removed now.
+    HANDLE held = CreateFileA((install + "\\lessons\\held.html").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(remove_stale_files(install.c_str(), &previous, &current, &kept), 0);
+    CloseHandle(held);
+    EXPECT_EQ(paths_of(kept), std::vector<std::wstring>{L"lessons\\held.html"});
+    ASSERT_EQ(kept.count, 1u);
+    EXPECT_TRUE(kept.checks[0].known && kept.checks[0].file.size == 9 && kept.checks[0].file.crc == CHECK_VALUE);
     free_path_set(&previous);
     free_path_set(&current);
+    free_path_set(&kept);
 
     for (const char *gone : {"lessons\\old.html", "retired", "unit-0\\old.html", "python\\python311._pth",
                              "emptied\\gone.txt"})
         EXPECT_FALSE(file_exists(install + "\\" + gone)) << gone;
-    for (const char *kept : {"server.py", "lessons\\one.html", "lessons\\notes.txt", "unit-0\\answers.txt",
-                             "python\\python.exe", "emptied", "linked"})
-        EXPECT_TRUE(file_exists(install + "\\" + kept)) << kept;
+    for (const char *stays : {"server.py", "lessons\\one.html", "lessons\\notes.txt", "lessons\\saved.html",
+                              "lessons\\held.html", "unit-0\\answers.txt", "unit-0\\unknown.html",
+                              "python\\python.exe", "emptied", "linked"})
+        EXPECT_TRUE(file_exists(install + "\\" + stays)) << stays;
     EXPECT_TRUE(file_exists(outside + "\\victim.html")) << "removed through a symbolic link";
+}
+
+// A whole update over the offline course's folders: its runtime and three
+// parts, as the installer leaves them in dl\ once unpacked.
+struct Update : ::testing::Test {
+    std::string install, download, runtime_folder, runtime_archive, record;
+    void SetUp() override
+    {
+        install = fresh_folder("update");
+        download = install + "\\dl";
+        runtime_folder = install + "\\python";
+        runtime_archive = download + "\\python.zip";
+        record = download + "\\installed-files.txt";
+        CreateDirectoryA(download.c_str(), NULL);
+        CreateDirectoryA(runtime_folder.c_str(), NULL);
+        write_zip(runtime_archive, {"python.exe", "python312._pth"}, UTF8_NAMES,
+                  {{"123456789", CHECK_VALUE}, {"123456789", CHECK_VALUE}});
+        for (const char *part : {"offline-a.zip", "offline-b.zip", "offline-c.zip"})
+            write_zip(download + "\\" + part, {std::string(part) + ".html"});
+        for (const char *file : {"python\\python.exe", "python\\python312._pth", "old-lesson.html"})
+            write_file(install + "\\" + file, "123456789");
+    }
+    void update() { clean_update(install.c_str(), download.c_str(), runtime_archive.c_str(), runtime_folder.c_str()); }
+};
+
+TEST_F(Update, ARecordThatCannotBeReadIsKeptAndNothingIsRemoved)
+{
+    const std::string unreadable = "old-lesson.html\t9\tcbf43926\r\nlessons\\cut-short";
+    write_file(record, unreadable);
+    update();
+    EXPECT_EQ(read_file(record), unreadable);
+    EXPECT_TRUE(file_exists(install + "\\old-lesson.html"));
+    write_file(record, "old-lesson.html\t9\tcbf43926\r\n");
+    update();
+    EXPECT_FALSE(file_exists(install + "\\old-lesson.html"));
+    EXPECT_EQ(read_file(record).find("old-lesson.html"), std::string::npos);
+}
+
+TEST_F(Update, TheRuntimesPathFileIsRecordedAsTheSetupLeftIt)
+{
+    write_file(install + "\\python\\python312._pth", "python312.zip\r\n.\r\n..\r\n");
+    update();
+    // Its size as left, 22 bytes, not the archive's 9.
+    EXPECT_NE(read_file(record).find("python\\python312._pth\t22\t"), std::string::npos) << read_file(record);
+    EXPECT_NE(read_file(record).find("python\\python.exe\t9\tcbf43926\r\n"), std::string::npos);
 }
 
 }  // namespace

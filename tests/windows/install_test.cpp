@@ -62,9 +62,10 @@ TEST(Install, SecondRunOverTheFirstDoesItAllAgain)
 }
 
 // An update from the version before, whose runtime had one file more and
-// whose fourth part held a lesson and a unit: what its
-// archives brought and the current ones do not goes, the learner's own
-// files stay, also in a folder the archives brought.
+// whose fourth part held two lessons and a unit: what its archives brought
+// and the current ones do not goes while it is as they brought it; the
+// learner's own files stay, and so does a dropped lesson the course saved
+// the learner's progress into.
 TEST(Install, UpdateLeavesNothingStaleAndKeepsTheLearnersFiles)
 {
     world w = make_world("update");
@@ -76,6 +77,8 @@ TEST(Install, UpdateLeavesNothingStaleAndKeepsTheLearnersFiles)
         ASSERT_TRUE(file_exists(w.install + "\\" + file)) << file;
     ASSERT_TRUE(write_file(w.install + "\\lessons\\my-notes.txt", "mine"));
     ASSERT_TRUE(write_file(w.install + "\\progress.json", "{}"));
+    const std::string saved = read_file(w.install + "\\lessons\\saved-lesson.html") + "<p>Done: 3 of 4</p>\n";
+    ASSERT_TRUE(write_file(w.install + "\\lessons\\saved-lesson.html", saved));
     program_run run = install("e2e-setup.exe");
     EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + COMPLETE));
     EXPECT_EQ(run.exit_code, 0u);
@@ -84,11 +87,20 @@ TEST(Install, UpdateLeavesNothingStaleAndKeepsTheLearnersFiles)
         EXPECT_FALSE(file_exists(w.install + "\\" + file)) << file;
     EXPECT_EQ(read_file(w.install + "\\lessons\\my-notes.txt"), "mine");
     EXPECT_EQ(read_file(w.install + "\\progress.json"), "{}");
+    EXPECT_EQ(read_file(w.install + "\\lessons\\saved-lesson.html"), saved);
 }
 
-TEST(Install, FailedPartStopsAfterTheEarlierOnes)
+// An update whose second archive fails its pin unpacks nothing: the version
+// before stays whole, with its own files, launcher and record.
+TEST(Install, FailedUpdateLeavesTheEarlierInstallationWhole)
 {
     world w = make_world("bad-part");
+    ASSERT_EQ(install("e2e-old-setup.exe").exit_code, 0u);
+    expect_course_started(w);
+    const std::string record = read_file(w.install + "\\dl\\installed-files.txt");
+    const std::string unpacked = read_file(w.powershell_log);
+    ASSERT_NE(record, "");
+    const size_t requested_before = course_requests().size();
     program_run run = install("e2e-bad-part-setup.exe");
     const std::string pin(64, '0');
     // The second archive arrives whole; only its pin is wrong.
@@ -99,15 +111,14 @@ TEST(Install, FailedPartStopsAfterTheEarlierOnes)
     EXPECT_NE(run.output.find(text_mode("CHECK FAILED for e2e-part-2.zip.\nExpected checksum " + pin + "\n")),
               std::string::npos);
     EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_TRUE(file_exists(w.install + "\\python\\python.exe"));
-    EXPECT_TRUE(file_exists(w.install + "\\server.py")) << "the first part stays unpacked";
+    EXPECT_EQ(read_file(w.powershell_log), unpacked) << "unpacked before every archive was verified";
     EXPECT_FALSE(file_exists(w.install + "\\dl\\e2e-part-2.zip")) << "the failed archive is deleted";
-    EXPECT_FALSE(file_exists(w.install + "\\dl\\e2e-part-3.zip")) << "later parts are not fetched";
-    EXPECT_FALSE(file_exists(w.install + "\\assets"));
-    EXPECT_FALSE(file_exists(w.install + "\\start-e2e.bat"));
-    EXPECT_FALSE(file_exists(w.profile + "\\Desktop\\E2E Course.lnk"));
-    EXPECT_EQ(read_file(w.powershell_log), extraction(w.install + "\\dl\\python.zip", w.install + "\\python") +
-                                               extraction(w.install + "\\dl\\e2e-part-1.zip", w.install));
+    EXPECT_EQ(course_requests().substr(requested_before).find("e2e-part-3.zip"), std::string::npos)
+        << "a part after the failed one was fetched";
+    for (const char *file : {"python\\python311._pth", "lessons\\old-lesson.html", "retired-unit\\intro.html",
+                             "server.py", "start-e2e.bat"})
+        EXPECT_TRUE(file_exists(w.install + "\\" + file)) << file;
+    EXPECT_EQ(read_file(w.install + "\\dl\\installed-files.txt"), record);
 }
 
 TEST(Install, WithoutAProfileThereIsNoShortcutButTheCourseOpens)
@@ -177,9 +188,10 @@ TEST(Install, FailedUnpackingEndsTheInstallation)
     world w = make_world("unpack-fails");
     SetEnvironmentVariableA("QUILLBY_POWERSHELL_FAIL", "1");
     program_run run = install("e2e-setup.exe");
-    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + "Could not unpack the test runtime.\n"));
+    // Every archive is fetched before the first is unpacked.
+    EXPECT_EQ(run.output, text_mode(BANNER + runtime_lines() + part_lines(3) + "Could not unpack the test runtime.\n"));
     EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_FALSE(file_exists(w.install + "\\dl\\e2e-part-1.zip"));
+    EXPECT_FALSE(file_exists(w.install + "\\server.py"));
     EXPECT_FALSE(file_exists(w.install + "\\start-e2e.bat"));
 }
 

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "file_check.h"
 #include "inflate.h"
 #include "shell_shortcut.h"
 
@@ -177,17 +178,6 @@ static uint32_t read32(const unsigned char *bytes)
     return read16(bytes) | read16(bytes + 2) << 16;
 }
 
-static uint32_t crc32_of(const unsigned char *data, size_t length)
-{
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < length; i++) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; bit++)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
 static unsigned char *read_whole_file(const wchar_t *path, size_t *size)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -274,7 +264,7 @@ static const unsigned char *unpack_entry(const zip_entry *entry, const char **pr
         *problem = "unsupported compression method (only stored and deflated are handled)";
         return NULL;
     }
-    if (crc32_of(content, entry->size) != entry->crc) {
+    if (crc32_update(0, content, entry->size) != entry->crc) {
         if (content != entry->data)
             free((void *)content);
         *problem = "CRC-32 does not match";
