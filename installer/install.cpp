@@ -23,18 +23,21 @@
 #include "run_hidden.h"
 #include "runtime_path_file.h"
 #include "uninstall_entry.h"
+#include "unpacked_check.h"
 
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
 
 /* Unpacks archive into destination, PowerShell starting in the install
- * folder; a failure names the download by label. */
+ * folder, and holds what came out to the archive's own word; a failure
+ * names the download by label. */
 static int unpack(const char *archive, const char *destination, const char *install_folder, const char *label)
 {
     char command[EXTRACTION_COMMAND_CAPACITY];
     char powershell[MAX_PATH];
     format_extraction_command(command, archive, destination);
-    if (run_hidden(powershell_program(powershell), command, install_folder, UNPACK_TIME_LIMIT_MS) == 0)
+    if (run_hidden(powershell_program(powershell), command, install_folder, UNPACK_TIME_LIMIT_MS) == 0 &&
+        check_unpacked(archive, destination) == 0)
         return 0;
     char message[ADDRESS_CAPACITY];
     snprintf(message, sizeof message, "Could not unpack %s.", label);

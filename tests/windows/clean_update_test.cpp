@@ -15,6 +15,7 @@
 #include "path_set.h"
 #include "stale_files.h"
 #include "test_support.h"
+#include "unpacked_check.h"
 #include "zip_entries.h"
 
 namespace {
@@ -306,6 +307,40 @@ TEST_F(Update, TheRuntimesPathFileIsRecordedAsTheSetupLeftIt)
     // Its size as left, 22 bytes, not the archive's 9.
     EXPECT_NE(read_file(record).find("python\\python312._pth\t22\t"), std::string::npos) << read_file(record);
     EXPECT_NE(read_file(record).find("python\\python.exe\t9\tcbf43926\r\n"), std::string::npos);
+}
+
+// What Expand-Archive left, held to the archive's central directory.
+TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
+{
+    const std::string folder = fresh_folder("unpacked");
+    const std::string out = folder + "\\out";
+    // Deeper than the 260 units the narrow calls reach.
+    const std::string upper = std::string(120, 'd'), deep = upper + "\\" + std::string(120, 'e');
+    const std::string archive = write_zip(folder + "\\course.zip",
+                                          {"lessons/", "lessons/one.html", upper + "/" + std::string(120, 'e') + "/f.txt"},
+                                          UTF8_NAMES, {{"", 0}, {"123456789", CHECK_VALUE}, {"123456789", CHECK_VALUE}});
+    std::wstring long_out = L"\\\\?\\" + wide(out);
+    for (const std::wstring &made : {long_out, long_out + L"\\lessons", long_out + L"\\" + wide(upper),
+                                     long_out + L"\\" + wide(deep)})
+        ASSERT_TRUE(CreateDirectoryW(made.c_str(), NULL));
+    auto put = [&](const std::string &name, const char *bytes) {
+        HANDLE file = CreateFileW((long_out + L"\\" + wide(name)).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0,
+                                  NULL);
+        DWORD written = 0;
+        WriteFile(file, bytes, (DWORD)strlen(bytes), &written, NULL);
+        CloseHandle(file);
+    };
+    put("lessons\\one.html", "123456789");
+    put(deep + "\\f.txt", "123456789");
+    EXPECT_EQ(check_unpacked(archive.c_str(), out.c_str()), 0);
+    put("lessons\\one.html", "12345678X");
+    EXPECT_EQ(check_unpacked(archive.c_str(), out.c_str()), 1) << "a file changed";
+    put("lessons\\one.html", "1234567890");
+    EXPECT_EQ(check_unpacked(archive.c_str(), out.c_str()), 1) << "a file of another size";
+    put("lessons\\one.html", "123456789");
+    DeleteFileW((long_out + L"\\" + wide(deep) + L"\\f.txt").c_str());
+    EXPECT_EQ(check_unpacked(archive.c_str(), out.c_str()), 1) << "a file missing";
+    EXPECT_EQ(check_unpacked((folder + "\\missing.zip").c_str(), out.c_str()), 1) << "no archive";
 }
 
 }  // namespace

@@ -195,6 +195,24 @@ TEST(Install, FailedUnpackingEndsTheInstallation)
     EXPECT_FALSE(file_exists(w.install + "\\start-e2e.bat"));
 }
 
+// A file that Expand-Archive cannot write (held open by a running program)
+// it skips with an error, ending with status 0: the setup holds what came
+// out to the archive and never calls the course installed without it.
+TEST(Install, AnEntryThatCannotBeWrittenIsNoSuccess)
+{
+    world w = make_world("held-entry");
+    ASSERT_EQ(install("e2e-setup.exe").exit_code, 0u);
+    expect_course_started(w);
+    ASSERT_TRUE(write_file(w.install + "\\index.html", "an earlier version"));
+    HANDLE held = CreateFileA((w.install + "\\index.html").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    program_run run = install("e2e-setup.exe");
+    CloseHandle(held);
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_EQ(run.output.find("Install complete."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(text_mode("Could not unpack e2e-part-1.zip.\n")), std::string::npos) << run.output;
+}
+
 // Under AppLocker, WDAC or Smart App Control PowerShell runs in Constrained
 // Language Mode, set here through the machine-wide policy variable it reads
 // where no real policy is installed: the unpacking still works, the shortcut
