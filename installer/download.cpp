@@ -1,9 +1,10 @@
 /* Fetches one archive over HTTPS and accepts it only by its pinned SHA-256.
  * The digest is taken in the same pass that writes the file, from the bytes
  * as received, so the file is never read back. A transfer that breaks off
- * goes on where the server allows it and starts over where it does not, so
- * the digest always covers exactly the bytes in the file and the pin alone
- * judges them. */
+ * goes on only from an answer that says it is the rest of the same file,
+ * starts over only from a whole new one, and takes nothing from any other,
+ * so the digest always covers exactly the bytes in the file and the pin
+ * alone judges them. */
 #include "download.h"
 #include "download_seam.h"
 
@@ -39,6 +40,20 @@ static const DWORD PASSING_FAILURES[] = {
 /* "Range: bytes=N-" and its line end, a Content-Range "bytes N-M/T" and a
  * Content-Length, with every number of up to 19 digits. */
 enum { RANGE_HEADER_CAPACITY = 48, CONTENT_RANGE_CAPACITY = 96, CONTENT_LENGTH_CAPACITY = 32 };
+
+/* An entity tag or an HTTP-date kept to name the file in If-Range: a date is
+ * 29 characters, the tags of common servers (a hash in quotes) under 80. A
+ * longer tag is not used. Then the If-Range line: its name, the validator
+ * and the line end. */
+enum { VALIDATOR_CAPACITY = 128, IF_RANGE_CAPACITY = VALIDATOR_CAPACITY + 12 };
+
+/* What the answer the file began with said of it: its length, -1 while
+ * unknown, and the If-Range line that names that very file ("" when none
+ * may), so the server answers a file replaced since with the whole of it. */
+typedef struct {
+    long long size;
+    char if_range[IF_RANGE_CAPACITY];
+} served_file;
 
 enum { BODY_ENDED, BODY_BROKE, BODY_WRITE_FAILED };
 
@@ -96,9 +111,8 @@ static long long read_count(const char **text)
     return *text == start ? -1 : count;
 }
 
-/* Where this answer's body ends in the file, when it starts at start: from
- * its Content-Length; -1 when it announced none. */
-static long long body_end(const wininet_library *internet, HINTERNET request, long long start)
+/* The answer's Content-Length; -1 when it announced none. */
+static long long content_length(const wininet_library *internet, HINTERNET request)
 {
     char text[CONTENT_LENGTH_CAPACITY];
     DWORD length = sizeof text;
@@ -106,25 +120,84 @@ static long long body_end(const wininet_library *internet, HINTERNET request, lo
         return -1;
     const char *at = text;
     long long count = read_count(&at);
-    return count >= 0 && *at == '\0' ? start + count : -1;
+    return *at == '\0' ? count : -1;
 }
 
-/* Where the answer to a request for the rest from byte from belongs in the
- * file: at from when it is that rest (a 206 whose Content-Range starts
- * there); at byte 0, as the whole file anew, when it is anything else. */
-static long long body_start(const wininet_library *internet, HINTERNET request, long long from)
+/* A date of the answer in seconds, or -1 when it has none that reads. */
+static long long header_seconds(const wininet_library *internet, HINTERNET request, DWORD header)
+{
+    SYSTEMTIME time;
+    FILETIME file_time;
+    DWORD length = sizeof time;
+    if (!internet->query_info(request, header | HTTP_QUERY_FLAG_SYSTEMTIME, &time, &length, NULL) ||
+        !SystemTimeToFileTime(&time, &file_time))
+        return -1;
+    return (long long)(((unsigned long long)file_time.dwHighDateTime << 32 | file_time.dwLowDateTime) / 10000000);
+}
+
+/* The validator that may name this answer's file in If-Range, into text; 1
+ * when none may (RFC 9110, 13.1.5): a strong entity tag; with no tag at all,
+ * the Last-Modified date, but only a minute or more before the answer's
+ * Date, or a file changed twice within that second would still match. A weak
+ * tag, or one too long to keep, rules the date out too. */
+static int validator_of(const wininet_library *internet, HINTERNET request, char text[VALIDATOR_CAPACITY])
+{
+    DWORD length = VALIDATOR_CAPACITY;
+    if (internet->query_info(request, HTTP_QUERY_ETAG, text, &length, NULL))
+        return length < 2 || text[0] != '"' || text[length - 1] != '"';
+    if (GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND)
+        return 1;
+    long long modified = header_seconds(internet, request, HTTP_QUERY_LAST_MODIFIED);
+    if (modified < 0 || header_seconds(internet, request, HTTP_QUERY_DATE) < modified + 60)
+        return 1;
+    length = VALIDATOR_CAPACITY;
+    return !internet->query_info(request, HTTP_QUERY_LAST_MODIFIED, text, &length, NULL);
+}
+
+/* Takes what an answer that begins the file says of it. */
+static void note_file(const wininet_library *internet, HINTERNET request, served_file *file)
+{
+    char validator[VALIDATOR_CAPACITY];
+    file->size = content_length(internet, request);
+    file->if_range[0] = '\0';
+    if (validator_of(internet, request, validator) == 0)
+        snprintf(file->if_range, sizeof file->if_range, "If-Range: %s\r\n", validator);
+}
+
+static DWORD status_of(const wininet_library *internet, HINTERNET request)
 {
     DWORD status = 0, length = sizeof status;
-    if (!internet->query_info(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, NULL) ||
-        status != HTTP_STATUS_PARTIAL_CONTENT)
-        return 0;
+    internet->query_info(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, NULL);
+    return status;
+}
+
+/* Where the file ends that this 206 continues from byte from; -1 when it is
+ * not that rest (RFC 9110, 14.4). Its Content-Range must start at from and
+ * end within its total, the total must be the file's (a file whose length
+ * is not yet known learns it; "*" leaves it unknown), and a Content-Length
+ * must count the range. With no total anywhere, the range's own end. */
+static long long rest_end(const wininet_library *internet, HINTERNET request, long long from, served_file *file)
+{
     char range[CONTENT_RANGE_CAPACITY];
-    length = sizeof range;
+    DWORD length = sizeof range;
     if (!internet->query_info(request, HTTP_QUERY_CONTENT_RANGE, range, &length, NULL) ||
         _strnicmp(range, "bytes ", 6) != 0)
-        return 0;
+        return -1;
     const char *at = range + 6;
-    return read_count(&at) == from && *at == '-' ? from : 0;
+    if (read_count(&at) != from || *at++ != '-')
+        return -1;
+    long long end = read_count(&at) + 1, total = -1;
+    if (end <= from || *at++ != '/')
+        return -1;
+    if (*at == '*')
+        at++;
+    else if ((total = read_count(&at)) < end)
+        return -1;
+    long long counted = content_length(internet, request);
+    if (*at != '\0' || (file->size >= 0 && total != file->size) || (counted >= 0 && counted != end - from))
+        return -1;
+    file->size = total;
+    return total >= 0 ? total : end;
 }
 
 static int open_sink(sink *to, const char *path, const char *verb, const char *label)
@@ -201,17 +274,22 @@ static int passes(DWORD error)
 }
 
 /* Reads the first answer, then after each break asks afresh for the rest,
- * as long as requests remain and the failures are the network's. */
+ * as long as requests remain and the failures are the network's. An answer
+ * that is neither the rest nor the whole file anew (an error page, a 416,
+ * a 206 of some other range) is a break of its own and never reaches the
+ * file; a rest that ends short of the file is asked on from where it ends. */
 static int transfer(const wininet_library *internet, const retry_pauses *pauses, HINTERNET session,
                     HINTERNET request, const char *url, const char *path, sink *to)
 {
-    int body = read_body(internet, request, body_end(internet, request, 0), to);
+    served_file file;
+    note_file(internet, request, &file);
+    int body = read_body(internet, request, file.size, to);
     internet->close_handle(request);
     for (int fresh = 0; body == BODY_BROKE && fresh < FRESH_REQUESTS; fresh++) {
         Sleep(pauses->before_request_ms[fresh]);
-        char range[RANGE_HEADER_CAPACITY];
-        snprintf(range, sizeof range, "Range: bytes=%lld-\r\n", to->total);
-        request = internet->open_url(session, url, range, (DWORD)strlen(range), OPEN_URL_FLAGS, 0);
+        char headers[RANGE_HEADER_CAPACITY + IF_RANGE_CAPACITY];
+        snprintf(headers, sizeof headers, "Range: bytes=%lld-\r\n%s", to->total, file.if_range);
+        request = internet->open_url(session, url, headers, (DWORD)strlen(headers), OPEN_URL_FLAGS, 0);
         if (!request) {
             if (!passes(GetLastError()))
                 break;
@@ -221,48 +299,40 @@ static int transfer(const wininet_library *internet, const retry_pauses *pauses,
             internet->close_handle(request);
             break;
         }
-        long long start = body_start(internet, request, to->total);
-        if (start != to->total && start_over(to, path) != 0)
-            body = BODY_WRITE_FAILED;
-        else
-            body = read_body(internet, request, body_end(internet, request, start), to);
+        DWORD status = status_of(internet, request);
+        long long end = status == HTTP_STATUS_PARTIAL_CONTENT ? rest_end(internet, request, to->total, &file) : -1;
+        if (status == HTTP_STATUS_OK) {
+            note_file(internet, request, &file);
+            body = start_over(to, path) != 0 ? BODY_WRITE_FAILED : read_body(internet, request, file.size, to);
+        } else if (end >= 0) {
+            body = read_body(internet, request, end, to);
+        }
         internet->close_handle(request);
     }
     return body;
 }
 
-/* The verdict; a transfer that kept breaking says so before it, in words a
- * learner can act on, so the failure does not read as tampering. */
-static int verify(sink *from, const char *path, const char *expected, int broke)
+/* After the closing line: 0 with the digest of the file's bytes as text
+ * when it was written whole; else 1, said, and the file deleted. */
+static int finish(sink *to, int body, const char *path, char actual[65])
 {
-    unsigned char digest[32];
-    char actual[65];
-    sha256_final(&from->ctx, digest);
-    sha256_digest_text(digest, actual);
-    if (strcmp(actual, expected) == 0) {
-        print_text("Checksum verified for %s.\n", from->label);
-        return 0;
+    if (close_sink(to) != 0 || body == BODY_WRITE_FAILED) {
+        say("Could not write the download file.");
+        DeleteFileA(path);
+        return 1;
     }
-    if (broke)
-        print_text("The connection kept breaking off while downloading %s. "
-                   "Run this setup again when the connection is steadier.\n",
-                   from->label);
-    print_text("CHECK FAILED for %s.\nExpected checksum %s\nDownload gave    %s\n"
-               "The file was deleted and nothing was installed.\n",
-               from->label, expected, actual);
-    DeleteFileA(path);
-    return 1;
+    unsigned char digest[32];
+    sha256_final(&to->ctx, digest);
+    sha256_digest_text(digest, actual);
+    return 0;
 }
 
-/* After the closing line: a file not written whole is deleted, else judged. */
-static int finish(sink *to, int body, const char *path, const char *expected)
+/* Whether the digest is the pin; the learner is told when it is. */
+static int pinned(const char *actual, const char *expected, const char *label)
 {
-    if (close_sink(to) != 0)
-        body = BODY_WRITE_FAILED;
-    if (body != BODY_WRITE_FAILED)
-        return verify(to, path, expected, body == BODY_BROKE);
-    say("Could not write the download file.");
-    DeleteFileA(path);
+    if (strcmp(actual, expected) != 0)
+        return 0;
+    print_text("Checksum verified for %s.\n", label);
     return 1;
 }
 
@@ -281,7 +351,22 @@ int download_over(const wininet_library *internet, const retry_pauses *pauses, c
     }
     int body = transfer(internet, pauses, session, request, url, path, &to);
     internet->close_handle(session);
-    return finish(&to, body, path, expected);
+    char actual[65];
+    if (finish(&to, body, path, actual) != 0)
+        return 1;
+    if (pinned(actual, expected, label))
+        return 0;
+    /* In words a learner can act on, so the failure does not read as
+     * tampering. */
+    if (body == BODY_BROKE)
+        print_text("The connection kept breaking off while downloading %s. "
+                   "Run this setup again when the connection is steadier.\n",
+                   label);
+    print_text("CHECK FAILED for %s.\nExpected checksum %s\nDownload gave    %s\n"
+               "The file was deleted and nothing was installed.\n",
+               label, expected, actual);
+    DeleteFileA(path);
+    return 1;
 }
 
 int download_and_verify(const char *url, const char *path, const char *expected, const char *label)
@@ -315,5 +400,12 @@ int copy_and_verify(const char *source, const char *path, const char *expected, 
         if (take(&to, buffer, (DWORD)got) != 0)
             body = BODY_WRITE_FAILED;
     fclose(from);
-    return finish(&to, body, path, expected);
+    char actual[65];
+    if (finish(&to, body, path, actual) != 0)
+        return 1;
+    if (pinned(actual, expected, label))
+        return 0;
+    print_text("The copy beside this setup does not match its checksum; downloading %s instead.\n", label);
+    DeleteFileA(path);
+    return 1;
 }

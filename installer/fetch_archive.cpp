@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include "capacities.h"
-#include "console.h"
 #include "download.h"
 
 /* The file in folder named as url's last segment into beside; 0 when there
@@ -33,12 +32,7 @@ int take_from_beside(const char *folder, const char *url, const char *path, cons
                      const char *label)
 {
     char beside[FILE_PATH_CAPACITY];
-    if (archive_beside(folder, url, path, beside) != 0)
-        return 1;
-    if (copy_and_verify(beside, path, expected, label) == 0)
-        return 0;
-    print_text("Not using %s beside this setup (it is left as it was); downloading it instead.\n", label);
-    return 1;
+    return archive_beside(folder, url, path, beside) != 0 || copy_and_verify(beside, path, expected, label) != 0;
 }
 
 int fetch_archive(const char *url, const char *path, const char *expected, const char *label)

@@ -6,7 +6,7 @@
 /* Tries the file in folder named as url's last segment (query and fragment
  * left out): copied to path and judged by expected. Returns 0 when it
  * passed; 1 when there is no such file, with no output, or when it failed,
- * after a line saying it was not used. The file in folder is only read. */
+ * after a line saying why. The file in folder is only read. */
 int take_from_beside(const char *folder, const char *url, const char *path, const char *expected,
                      const char *label);
 

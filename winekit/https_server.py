@@ -13,15 +13,16 @@ Listeners (same paths on each):
 
 Each request is logged to STATE/requests.log as one tab-separated line:
 listener, method, path with query, User-Agent ("-" if none), and the Range
-header when one was sent.
+and If-Range headers when they were sent.
 
 A body named NAME of N bytes is the first N bytes of
 SHA-256("NAME:0") || SHA-256("NAME:1") || ..., so every run serves the same
 bytes. /flaky/NAME serves the file NAME as /files/NAME does, but a request
 without Range is cut inside the body (at a multiple of 16384 bytes, where
-Wine's reads end) and one with Range gets the rest as a 206. /big?mb=N
-repeats the 1 MiB body named BIG N times; its digest is the digest of that
-repetition.
+Wine's reads end) and one with Range gets the rest as a 206; with
+?validator=etag or ?validator=date both name the file by that field of
+VALIDATORS. /big?mb=N repeats the 1 MiB body named BIG N times; its digest
+is the digest of that repetition.
 """
 
 import argparse
@@ -69,6 +70,9 @@ FIXED = {
 CUT_SENT = 400000
 # What a misconfigured file server sends in place of a missing archive.
 ERROR_PAGE = b"<html><body><h1>Sorry, that page is gone.</h1></body></html>\n"
+# What /flaky/NAME?validator=KEY names its file by: a strong entity tag, or a
+# Last-Modified long before any Date the server sends.
+VALIDATORS = {"etag": ("ETag", '"flaky-1"'), "date": ("Last-Modified", "Sat, 01 Jun 2024 12:00:00 GMT")}
 BIG_BLOCK = body("BIG", MIB)
 SLOW_DRIP = body("SLOW_DRIP", 1000)
 
@@ -131,9 +135,9 @@ def make_handler(files_dir, log, ports):
 
         def do_GET(self):
             url = urllib.parse.urlsplit(self.path)
-            asked_range = self.headers.get("Range")
+            asked = [self.headers.get(name) for name in ("Range", "If-Range")]
             log.line(f"{self.server.name}\t{self.command}\t{self.path}\t"
-                     f"{self.headers.get('User-Agent', '-')}" + (f"\t{asked_range}" if asked_range else ""))
+                     f"{self.headers.get('User-Agent', '-')}" + "".join(f"\t{value}" for value in asked if value))
             try:
                 self.route(url.path, urllib.parse.parse_qs(url.query))
             except OSError:
@@ -168,7 +172,8 @@ def make_handler(files_dir, log, ports):
             elif path.startswith("/files/"):
                 self.serve_file(urllib.parse.unquote(path[len("/files/"):]))
             elif path.startswith("/flaky/"):
-                self.serve_file(urllib.parse.unquote(path[len("/flaky/"):]), flaky=True)
+                self.serve_file(urllib.parse.unquote(path[len("/flaky/"):]), flaky=True,
+                                named=VALIDATORS.get(query.get("validator", [""])[0]))
             elif path == "/cut":
                 self.start(200, len(FIXED["CUT"]))
                 self.wfile.write(FIXED["CUT"][:CUT_SENT])
@@ -211,7 +216,7 @@ def make_handler(files_dir, log, ports):
             else:
                 self.text(404, FIXED["ERROR"])  # /error and every unknown path
 
-        def serve_file(self, name, flaky=False):
+        def serve_file(self, name, flaky=False, named=None):
             if not name or "/" in name or "\\" in name or ".." in name:
                 self.text(400, b"bad file name\n")
                 return
@@ -227,9 +232,10 @@ def make_handler(files_dir, log, ports):
                     while chunk := f.read(MIB):
                         self.wfile.write(chunk)
                     return
+                validators = [named] if named else []
                 start = self.range_start()
                 if start is None:
-                    self.start(200, size)
+                    self.start(200, size, validators)
                     self.wfile.write(f.read(size // 2 // 16384 * 16384))
                     # TCP FIN without TLS close_notify, mid-body.
                     self.connection.shutdown(socket.SHUT_RDWR)
@@ -238,7 +244,7 @@ def make_handler(files_dir, log, ports):
                     self.text(416, b"range not satisfiable\n")
                     return
                 f.seek(start)
-                self.start(206, size - start, [("Content-Range", f"bytes {start}-{size - 1}/{size}")])
+                self.start(206, size - start, [("Content-Range", f"bytes {start}-{size - 1}/{size}")] + validators)
                 self.wfile.write(f.read())
 
         def range_start(self):

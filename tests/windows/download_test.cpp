@@ -210,6 +210,32 @@ TEST(Download, ProgressFollowsTheRunningTotal)
     }
 }
 
+// A request for the rest names the archive it continues, by the server's
+// entity tag or else by a Last-Modified long before its Date, as WinINet
+// reads them; the rest is then taken as the file's.
+TEST(Download, ResumedRequestNamesTheArchive)
+{
+    const std::string digest = serve_file("named.zip", 300000);
+    const std::string cut = "bytes=" + std::to_string(300000 / 2 / 16384 * 16384) + "-";
+    struct {
+        const char *validator, *named;
+    } cases[] = {
+        {"etag", "\"flaky-1\""},
+        {"date", "Sat, 01 Jun 2024 12:00:00 GMT"},
+    };
+    for (const auto &c : cases) {
+        const std::string target = std::string("/flaky/named.zip?validator=") + c.validator;
+        const std::string path = fresh_path(c.validator);
+        program_run run = download(server_url("TRUSTED", target), path, digest, "named.zip");
+        EXPECT_EQ(parse_transcript(run.output, "named.zip").verdict, "Checksum verified for named.zip.\n")
+            << c.validator;
+        EXPECT_EQ(run.exit_code, 0u) << c.validator;
+        EXPECT_NE(server_request_log().find(target + "\tQuillbyOfflineTest/1\t" + cut + "\t" + c.named + "\n"),
+                  std::string::npos)
+            << c.validator << ":\n" << server_request_log();
+    }
+}
+
 TEST(Download, TricklingBodyArrivesWhole)
 {
     const std::string path = fresh_path("drip");
