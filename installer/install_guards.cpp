@@ -2,7 +2,9 @@
  * work on the same install folder, and no course running from it. */
 #include "install_guards.h"
 
+#include <tlhelp32.h>
 #include <stdio.h>
+#include <wchar.h>
 
 #include "capacities.h"
 #include "console.h"
@@ -25,7 +27,10 @@ void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char
 }
 
 /* The claim is a named mutex, which the system drops with the last handle,
- * so a setup that crashes leaves nothing that blocks the next one. */
+ * so a setup that crashes leaves nothing that blocks the next one. One that
+ * cannot be opened is held all the same: a setup run as administrator, in
+ * the same session's namespace, made it with the default security of an
+ * elevated program, which lets only administrators in. */
 int claim_install_folder(const char *install_folder, HANDLE *claim)
 {
     char key[INSTALL_FOLDER_KEY_CAPACITY];
@@ -33,8 +38,9 @@ int claim_install_folder(const char *install_folder, HANDLE *claim)
     char name[sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY];
     snprintf(name, sizeof name, "Local\\%s", key);
     *claim = CreateMutexA(NULL, FALSE, name);
-    if (*claim && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(*claim);
+    if (!*claim || GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (*claim)
+            CloseHandle(*claim);
         *claim = NULL;
         return 1;
     }
@@ -50,9 +56,65 @@ int course_is_open(const char *install_folder)
     HANDLE file = CreateFileA(runtime, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION;
+        return runtime_is_running(runtime, GetLastError());
     CloseHandle(file);
     return 0;
+}
+
+/* The volume and index of the file at path, the same whatever path names
+ * it (a short name, another drive letter for the folder); 1 when it cannot
+ * be read. Asking for no access, it opens a file that may not be written. */
+static int file_identity(const wchar_t *path, BY_HANDLE_FILE_INFORMATION *identity)
+{
+    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    int status = GetFileInformationByHandle(file, identity) ? 0 : 1;
+    CloseHandle(file);
+    return status;
+}
+
+/* 1 when a running process's image is the file at runtime. Only processes
+ * under the runtime's own file name are looked at. */
+static int runs_as_process(const wchar_t *runtime)
+{
+    BY_HANDLE_FILE_INFORMATION wanted, image;
+    if (file_identity(runtime, &wanted) != 0)
+        return 0;
+    const wchar_t *name = wcsrchr(runtime, L'\\') + 1;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    int running = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !running; more = Process32NextW(snapshot, &entry)) {
+        if (CompareStringOrdinal(entry.szExeFile, -1, name, -1, TRUE) != CSTR_EQUAL)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t path[FILE_PATH_CAPACITY];
+        DWORD length = FILE_PATH_CAPACITY;
+        running = QueryFullProcessImageNameW(process, 0, path, &length) && file_identity(path, &image) == 0 &&
+                  image.dwVolumeSerialNumber == wanted.dwVolumeSerialNumber &&
+                  image.nFileIndexHigh == wanted.nFileIndexHigh && image.nFileIndexLow == wanted.nFileIndexLow;
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return running;
+}
+
+/* A file this user may not write, read-only or denied by its security, is
+ * refused with access denied whether it runs or not: only the running
+ * processes can tell. */
+int runtime_is_running(const char *runtime, DWORD write_error)
+{
+    if (write_error == ERROR_SHARING_VIOLATION)
+        return 1;
+    wchar_t path[FILE_PATH_CAPACITY];
+    return MultiByteToWideChar(CP_ACP, 0, runtime, -1, path, FILE_PATH_CAPACITY) > 0 && runs_as_process(path);
 }
 
 /* A second setup would truncate the archives the first is unpacking, or

@@ -14,14 +14,22 @@ enum { INSTALL_FOLDER_KEY_CAPACITY = 12 + 64 + 1 };
 void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char *install_folder);
 
 /* Claims install_folder (a full path) for this setup until *claim is closed,
- * or until the process ends. Returns 1 when another setup in this logon
- * session holds it: a learner who double-clicked twice. Any two spellings of
- * one folder that differ only in letter case are the same claim. */
+ * or until the process ends. Returns 1, *claim NULL, when another setup in
+ * this logon session holds it (a learner who double-clicked twice, or who
+ * ran one as administrator, whose claim this one may not open) or the claim
+ * cannot be made. Any two spellings of one folder that differ only in
+ * letter case are the same claim. */
 int claim_install_folder(const char *install_folder, HANDLE *claim);
 
 /* 1 when the runtime's python.exe under install_folder is running, and so
  * cannot be replaced: the learner has the course open. */
 int course_is_open(const char *install_folder);
+
+/* 1 when the python.exe at runtime (a full path) is running, given the error
+ * with which opening it for writing failed: a sharing violation says so;
+ * after any other error (no such file, or one this user may not write) the
+ * running processes are looked at, for one whose image is that file. */
+int runtime_is_running(const char *runtime, DWORD write_error);
 
 /* Both guards with their messages: claims install_folder into *claim, or
  * says why not ("This setup is already running in another window." or "The

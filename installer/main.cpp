@@ -15,6 +15,6 @@ int main(int argc, char **argv)
     if (argc >= 2 && strcmp(argv[1], "--selftest") == 0)
         return run_selftest();
     if (argc >= 2 && strcmp(argv[1], UNINSTALL_SWITCH) == 0)
-        return run_uninstall(argc >= 3 ? argv[2] : NULL);
+        return run_uninstall(argc >= 3 ? argv[2] : NULL, argc >= 4 ? argv[3] : NULL);
     return run_install();
 }

@@ -7,13 +7,21 @@
  * that copy, handing it the claim and a handle to itself, then ends; the
  * copy waits for it to end and removes everything. The copy stays in the
  * temporary folder, one per install folder, replaced by the next uninstall:
- * deleting a file at the next restart needs admin rights. */
+ * deleting a file at the next restart needs admin rights. A copy that
+ * cannot be made or started leaves everything as it was: removing all but
+ * the running setup.exe would leave an entry whose every try does the same.
+ *
+ * The folder it removes is the one it was started from when that folder's
+ * own entry names it, as when Windows runs the entry's command, whatever
+ * LOCALAPPDATA says by then; the copy is handed that folder and checks it
+ * the same way. */
 #include "uninstall.h"
 
 #include <windows.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "capacities.h"
 #include "console.h"
@@ -29,8 +37,32 @@
  * and names that program's file if it still cannot go. */
 static const DWORD HANDOVER_WAIT_MS = 60ul * 1000;
 
-/* The copy between quotes, the switch and a handle's value in decimal. */
-enum { HANDOVER_COMMAND_CAPACITY = FILE_PATH_CAPACITY + 2 + sizeof UNINSTALL_SWITCH + 1 + 20 };
+/* The copy between quotes, the switch, a handle's value in decimal and the
+ * install folder between quotes. */
+enum {
+    HANDOVER_COMMAND_CAPACITY = FILE_PATH_CAPACITY + 2 + sizeof UNINSTALL_SWITCH + 1 + 20 + 1 + FOLDER_CAPACITY + 1
+};
+
+/* The folder to remove: folder when its own entry in the installed apps
+ * names it, else the install folder under LOCALAPPDATA. */
+static void format_uninstall_folder(char install_folder[FOLDER_CAPACITY], const char *folder)
+{
+    if (folder && strlen(folder) < FOLDER_CAPACITY && entry_names_folder(folder))
+        snprintf(install_folder, FOLDER_CAPACITY, "%s", folder);
+    else
+        format_install_folder(install_folder);
+}
+
+/* The folder this program's file lies in; "" when its path does not fit. */
+static void format_program_folder(char folder[FILE_PATH_CAPACITY])
+{
+    DWORD length = GetModuleFileNameA(NULL, folder, FILE_PATH_CAPACITY);
+    char *name = length > 0 && length < FILE_PATH_CAPACITY ? strrchr(folder, '\\') : NULL;
+    if (name)
+        *name = '\0';
+    else
+        folder[0] = '\0';
+}
 
 /* 1 when this program's file lies in install_folder or below. */
 static int runs_from(const char *install_folder)
@@ -62,8 +94,9 @@ static HANDLE handing_over_process(const char *handover)
 }
 
 /* Starts the copy of this program in the temporary folder, which inherits
- * the claim, this process's handle and its console; returns 1 when it could
- * not be made or started. */
+ * the claim, this process's handle and its console, and is handed
+ * install_folder; returns 1, saying why, when it could not be made or
+ * started. */
 static int hand_over(const char *install_folder, HANDLE claim)
 {
     char temporary[FOLDER_CAPACITY];
@@ -71,26 +104,36 @@ static int hand_over(const char *install_folder, HANDLE claim)
     char copy[FILE_PATH_CAPACITY];
     char key[INSTALL_FOLDER_KEY_CAPACITY];
     DWORD length = GetTempPathA(sizeof temporary, temporary);
-    DWORD program_length = GetModuleFileNameA(NULL, program, sizeof program);
-    if (length == 0 || length >= sizeof temporary || program_length == 0 || program_length >= sizeof program)
+    if (length == 0 || length >= sizeof temporary) {
+        say("Could not find the temporary folder: nothing was removed.");
         return 1;
+    }
     format_install_folder_key(key, install_folder);
     snprintf(copy, sizeof copy, "%s%s.exe", temporary, key);
-    HANDLE self;
-    if (!CopyFileA(program, copy, FALSE) ||
-        !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
-                         SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0))
+    DWORD program_length = GetModuleFileNameA(NULL, program, sizeof program);
+    if (program_length == 0 || program_length >= sizeof program || !CopyFileA(program, copy, FALSE)) {
+        print_text("Could not copy this setup to %s: nothing was removed.\n", copy);
         return 1;
-    SetHandleInformation(claim, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    char command[HANDOVER_COMMAND_CAPACITY];
-    snprintf(command, sizeof command, "\"%s\" %s %llu", copy, UNINSTALL_SWITCH,
-             (unsigned long long)(uintptr_t)self);
+    }
+    HANDLE self;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    /* It starts in the temporary folder: a current folder cannot be removed. */
-    if (!CreateProcessA(copy, command, NULL, NULL, TRUE, 0, NULL, temporary, &startup, &process))
+    SetHandleInformation(claim, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    int started = DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                                  SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0);
+    if (started) {
+        char command[HANDOVER_COMMAND_CAPACITY];
+        snprintf(command, sizeof command, "\"%s\" %s %llu \"%s\"", copy, UNINSTALL_SWITCH,
+                 (unsigned long long)(uintptr_t)self, install_folder);
+        /* It starts in the temporary folder: a current folder cannot be
+         * removed. */
+        started = CreateProcessA(copy, command, NULL, NULL, TRUE, 0, NULL, temporary, &startup, &process);
+    }
+    if (!started) {
+        print_text("Could not start %s: nothing was removed.\n", copy);
         return 1;
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 0;
@@ -98,47 +141,56 @@ static int hand_over(const char *install_folder, HANDLE claim)
 
 /* Everything but the claim and the guards: the shortcut first, read while
  * the launcher it names is there, the entry last, so that it stays for
- * another try while anything of the course does. */
+ * another try while anything of the course does. Finding none of the three
+ * is a failure: the learner asked to remove something. */
 static int remove_installation(const char *install_folder)
 {
     char launcher[FILE_PATH_CAPACITY];
     char shortcut[FILE_PATH_CAPACITY];
+    int removed = 0;
     snprintf(launcher, sizeof launcher, "%s\\%s", install_folder, LAUNCHER_NAME);
-    if (format_shortcut_file(shortcut) == 0 && shortcut_opens(shortcut, launcher) && DeleteFileA(shortcut))
+    if (format_shortcut_file(shortcut) == 0 && shortcut_opens(shortcut, launcher) && DeleteFileA(shortcut)) {
         print_text("Removed the shortcut %s.\n", shortcut);
-    int present = GetFileAttributesA(install_folder) != INVALID_FILE_ATTRIBUTES;
-    if (remove_folder_tree(install_folder) != 0) {
-        /* The entry stays, and so must the program its command runs. */
-        keep_program_copy(install_folder);
-        say("The course is not fully removed: close what uses these files, then remove it again.");
-        return 1;
+        removed = 1;
     }
-    if (present)
+    if (GetFileAttributesA(install_folder) != INVALID_FILE_ATTRIBUTES) {
+        if (remove_folder_tree(install_folder) != 0) {
+            /* The entry stays, and so must the program its command runs. */
+            keep_program_copy(install_folder);
+            say("The course is not fully removed: close what uses these files, then remove it again.");
+            return 1;
+        }
         print_text("Removed the folder %s.\n", install_folder);
-    if (remove_uninstall_entry(install_folder) == 0)
+        removed = 1;
+    }
+    if (remove_uninstall_entry(install_folder) == 0) {
         print_text("Removed %s from the installed apps.\n", APP_PRODUCT_NAME);
+        removed = 1;
+    }
+    if (!removed)
+        print_text("Nothing to remove: %s is not installed in %s.\n", APP_PRODUCT_NAME, install_folder);
     fflush(stdout);
-    return 0;
+    return removed ? 0 : 1;
 }
 
-int run_uninstall(const char *handover)
+int run_uninstall(const char *handover, const char *handed_folder)
 {
     char install_folder[FOLDER_CAPACITY];
-    format_install_folder(install_folder);
     /* The claim came with the handles; the program that held it is ending. */
     HANDLE first = handing_over_process(handover);
     if (first) {
+        format_uninstall_folder(install_folder, handed_folder);
         WaitForSingleObject(first, HANDOVER_WAIT_MS);
         CloseHandle(first);
         return remove_installation(install_folder);
     }
+    char program_folder[FILE_PATH_CAPACITY];
+    format_program_folder(program_folder);
+    format_uninstall_folder(install_folder, program_folder);
     HANDLE claim;
     if (guard_install_folder(install_folder, &claim) != 0)
         return 1;
-    int status = 0;
-    if (!runs_from(install_folder) || hand_over(install_folder, claim) != 0)
-        status = remove_installation(install_folder);
-    if (claim)
-        CloseHandle(claim);
+    int status = runs_from(install_folder) ? hand_over(install_folder, claim) : remove_installation(install_folder);
+    CloseHandle(claim);
     return status;
 }

@@ -110,6 +110,24 @@ void register_installation(const char *install_folder)
     RegCloseKey(entry);
 }
 
+/* The key is the folder's digest; the entry names a folder in its
+ * InstallLocation, which must have that same digest. */
+int entry_names_folder(const char *folder)
+{
+    char entry_key[ENTRY_KEY_CAPACITY];
+    char location[FOLDER_CAPACITY];
+    DWORD size = sizeof location;
+    format_entry_key(entry_key, folder);
+    if (RegGetValueA(HKEY_CURRENT_USER, entry_key, "InstallLocation", RRF_RT_REG_SZ, NULL, location, &size) !=
+        ERROR_SUCCESS)
+        return 0;
+    char wanted[INSTALL_FOLDER_KEY_CAPACITY];
+    char named[INSTALL_FOLDER_KEY_CAPACITY];
+    format_install_folder_key(wanted, folder);
+    format_install_folder_key(named, location);
+    return strcmp(wanted, named) == 0;
+}
+
 int remove_uninstall_entry(const char *install_folder)
 {
     char entry_key[ENTRY_KEY_CAPACITY];

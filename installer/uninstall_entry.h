@@ -21,6 +21,10 @@ void format_kept_program(char kept_program[FILE_PATH_CAPACITY], const char *inst
  * install_folder, the program is its own copy. */
 int keep_program_copy(const char *install_folder);
 
+/* 1 when folder (a full path) has an entry of its own that names it as
+ * where the course is installed, in any letter case. */
+int entry_names_folder(const char *folder);
+
 /* Deletes the entry of install_folder; returns 1 when there was none (or it
  * could not be deleted). */
 int remove_uninstall_entry(const char *install_folder);

@@ -5,35 +5,16 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "capacities.h"
 #include "file_check.h"
+#include "long_path.h"
 #include "path_set.h"
 #include "zip_entries.h"
-
-/* The longest path the \\?\ form reaches, in UTF-16 units. */
-enum { LONG_PATH_UNITS = 32768 };
-
-/* The \\?\ form of a folder's full path (no 260-unit limit for what lies
- * under it), into out; its length, or 0 when it does not fit. */
-static size_t long_form(const char *folder, wchar_t *out, size_t capacity)
-{
-    wchar_t given[FOLDER_CAPACITY], full[FOLDER_CAPACITY];
-    if (MultiByteToWideChar(CP_ACP, 0, folder, -1, given, FOLDER_CAPACITY) == 0)
-        return 0;
-    DWORD length = GetFullPathNameW(given, FOLDER_CAPACITY, full, NULL);
-    if (length == 0 || length >= FOLDER_CAPACITY)
-        return 0;
-    /* A share's \\server\share becomes \\?\UNC\server\share. */
-    int share = full[0] == L'\\' && full[1] == L'\\';
-    int written = _snwprintf(out, capacity, share ? L"\\\\?\\UNC\\%ls" : L"\\\\?\\%ls", full + (share ? 2 : 0));
-    return written < 0 || (size_t)written >= capacity ? 0 : (size_t)written;
-}
 
 int check_unpacked(const char *archive, const char *destination)
 {
     path_set entries = {};
     wchar_t *path = (wchar_t *)malloc(LONG_PATH_UNITS * sizeof *path);
-    size_t base = path ? long_form(destination, path, LONG_PATH_UNITS) : 0;
+    size_t base = path ? long_path_form(destination, path, LONG_PATH_UNITS) : 0;
     int status = base == 0 || add_zip_entries(&entries, archive, L"") != 0;
     for (size_t i = 0; i < entries.count && status == 0; i++) {
         const wchar_t *name = entries.text + entries.starts[i];

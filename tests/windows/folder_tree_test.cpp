@@ -1,6 +1,8 @@
 // The install folder's tree measured and removed, in-process on a tree of
 // the test's own: read-only files and folders go, a file that cannot go is
-// named and everything else still goes.
+// named and everything else still goes, and every name is taken as it is on
+// disk. The program runs in the system's ANSI code page, as the setup does
+// on Windows before 1903, which ignores its manifest's UTF-8.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -17,6 +19,29 @@ void write_bytes(const std::string &path, size_t count)
     ASSERT_NE(file, nullptr);
     fwrite(std::string(count, 'x').data(), 1, count, file);
     fclose(file);
+}
+
+std::wstring wide(const std::string &text)
+{
+    wchar_t units[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, units, MAX_PATH);
+    return units;
+}
+
+// Made with the wide calls and the \\?\ prefix: no narrow text could name
+// these.
+void make_folder(const std::wstring &path)
+{
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + path).c_str(), NULL));
+}
+
+void write_wide(const std::wstring &path, DWORD count)
+{
+    HANDLE file = CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written;
+    WriteFile(file, std::string(count, 'x').data(), count, &written, NULL);
+    CloseHandle(file);
 }
 
 // tree\a.txt (1 byte), tree\lessons\b.txt (2048 bytes, read-only) and
@@ -65,6 +90,36 @@ TEST(FolderTree, RemovesAllButWhatCannotGoAndNamesThat)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_FALSE(file_exists(tree));
     EXPECT_EQ(remove_folder_tree(tree.c_str()), 0) << "a folder already gone is no failure";
+}
+
+// A folder whose name a narrow listing in this code page turns into a way
+// out of the tree, a file whose name ends in a dot (which a path without the
+// prefix loses), and a file deeper than 260 characters.
+TEST(FolderTree, EveryNameIsTakenAsItIsOnDisk)
+{
+    char mapped[8] = "";
+    WideCharToMultiByte(CP_ACP, 0, L"\xff3c", -1, mapped, sizeof mapped, NULL, NULL);
+    ASSERT_STREQ(mapped, "\\") << "the ANSI code page (1252 under Wine in English) reads U+FF3C as a backslash";
+    const std::string tree = make_tree("tree-names");
+    const std::string outside = current_folder() + "\\tree-names-outside";
+    remove_tree(outside);
+    CreateDirectoryA(outside.c_str(), NULL);
+    write_bytes(outside + "\\mine.txt", 5000);
+    make_folder(wide(tree) + L"\\x\xff3c..\xff3c..\xff3ctree-names-outside");
+    write_wide(wide(tree) + L"\\lesson.", 1);
+    std::wstring deep = wide(tree);
+    while (deep.size() < MAX_PATH) {
+        deep += L"\\" + std::wstring(100, L'd');
+        make_folder(deep);
+    }
+    write_wide(deep + L"\\deep.txt", 2048);
+
+    EXPECT_EQ(folder_size_kb(tree.c_str()), 6ul) << "5122 bytes in the tree, none outside it";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(remove_folder_tree(tree.c_str()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(file_exists(tree));
+    EXPECT_TRUE(file_exists(outside + "\\mine.txt"));
 }
 
 }  // namespace

@@ -118,6 +118,16 @@ void wait_for_launcher_to_end()
     CloseHandle(snapshot);
 }
 
+// An installation as the learner leaves it: the course started, its
+// launcher ended. Returns the name of its entry.
+std::string install_and_leave(const world &w)
+{
+    EXPECT_EQ(install("e2e-setup.exe").exit_code, 0u);
+    expect_course_started(w);
+    wait_for_launcher_to_end();
+    return entry_key(w);
+}
+
 TEST(AppsList, CompletedInstallationIsListedAndRelisted)
 {
     world w = make_world("listed");
@@ -231,6 +241,69 @@ TEST(AppsList, RemovedFromTheListLongAfterTheSetupWasDeleted)
     char temporary[MAX_PATH];
     GetTempPathA(sizeof temporary, temporary);
     EXPECT_TRUE(file_exists(temporary + key + ".exe")) << "the copy that did the work stays behind";
+}
+
+// The learner's local application data folder has moved since the
+// installation (a profile restored elsewhere): the entry's command removes
+// the folder the entry names, where its setup.exe is.
+TEST(AppsList, UninstallRemovesTheFolderItsEntryNames)
+{
+    world w = make_world("uninstall-moved");
+    const std::string key = install_and_leave(w);
+    ASSERT_NE(key, "");
+    const std::string moved = w.root + "\\moved";
+    CreateDirectoryA(moved.c_str(), NULL);
+    SetEnvironmentVariableA("LOCALAPPDATA", moved.c_str());
+    program_run run = uninstaller("--remove " + key);
+    EXPECT_EQ(run.output, text_mode("Removed the shortcut " + w.desktop + "\\E2E Course.lnk.\nRemoved the folder " +
+                                    w.install + ".\nRemoved E2E Course from the installed apps.\n"));
+    EXPECT_FALSE(file_exists(w.install));
+    EXPECT_EQ(entry_key(w), "");
+}
+
+TEST(AppsList, UninstallWithNothingInstalledSaysSo)
+{
+    world w = make_world("uninstall-nothing");
+    program_run run;
+    ASSERT_EQ(run_captured("\"" + in_downloads("e2e-setup.exe") + "\" --uninstall", &run), 0);
+    EXPECT_EQ(run.output, text_mode("Nothing to remove: E2E Course is not installed in " + w.install + ".\n"));
+    EXPECT_EQ(run.exit_code, 1u);
+}
+
+// The copy in the temporary folder cannot be made: its old copy is held
+// open (by an uninstall that has not ended, say), then the temporary folder
+// is missing. Each time everything stays, for another try.
+TEST(AppsList, UninstallThatCannotHandOverRemovesNothing)
+{
+    world w = make_world("uninstall-no-hand-over");
+    const std::string key = install_and_leave(w);
+    ASSERT_NE(key, "");
+    const std::string uninstall = "\"" + w.install + "\\setup.exe\" --uninstall";
+    char temporary[MAX_PATH];
+    GetTempPathA(sizeof temporary, temporary);
+    const std::string old_copy = temporary + key + ".exe";
+    ASSERT_TRUE(write_file(old_copy, "an uninstall still at work"));
+    HANDLE held = CreateFileA(old_copy.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    program_run run;
+    ASSERT_EQ(run_captured(uninstall, &run), 0);
+    CloseHandle(held);
+    EXPECT_EQ(run.output, text_mode("Could not copy this setup to " + old_copy + ": nothing was removed.\n"));
+    EXPECT_EQ(run.exit_code, 1u);
+
+    const std::string missing = w.root + "\\no-temporary-folder";
+    char tmp[MAX_PATH];
+    const DWORD tmp_set = GetEnvironmentVariableA("TMP", tmp, sizeof tmp);
+    SetEnvironmentVariableA("TMP", missing.c_str());
+    ASSERT_EQ(run_captured(uninstall, &run), 0);
+    SetEnvironmentVariableA("TMP", tmp_set ? tmp : NULL);
+    EXPECT_EQ(run.output, text_mode("Could not copy this setup to " + missing + "\\" + key +
+                                    ".exe: nothing was removed.\n"));
+    EXPECT_EQ(run.exit_code, 1u);
+    expect_installed_files(w.install);
+    EXPECT_TRUE(file_exists(w.install + "\\setup.exe"));
+    EXPECT_EQ(entry_key(w), key);
+    expect_shortcut(w);
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+/* Paths past Windows' 260 units: a package tree is deep, and a learner's
+ * profile folder may be long. */
+#ifndef QUILLBY_LONG_PATH_H
+#define QUILLBY_LONG_PATH_H
+
+#include <stddef.h>
+
+/* The longest path the \\?\ form reaches, in UTF-16 units. */
+enum { LONG_PATH_UNITS = 32768 };
+
+/* The \\?\ form of folder's full path (narrow text), which the wide calls
+ * take past 260 units, into out (capacity units); its length, or 0 when it
+ * does not fit. */
+size_t long_path_form(const char *folder, wchar_t *out, size_t capacity);
+
+#endif
