@@ -1,6 +1,7 @@
 // What both engine benchmarks hash: a chunk of pseudo-random bytes and a
 // large file made of such chunks, so that the file has real blocks on disk
-// and stays in the page cache once written.
+// and stays in the page cache once written; and the names their figures of
+// sha256_update go by, by compression path, which sha256_report.py reads.
 #ifndef QUILLBY_BENCH_DATA_H
 #define QUILLBY_BENCH_DATA_H
 
@@ -10,7 +11,12 @@
 
 #include <vector>
 
+#include "sha256_internal.h"
+
 enum { BENCH_CHUNK_SIZE = 16384, BENCH_FILE_MEGABYTES = 256 };
+
+static const char *const BENCH_UPDATE_NAMES[SHA256_PATHS] = {
+    "update_16k/portable", "update_16k/sha_extensions", "update_16k/avx2"};
 
 inline std::vector<uint8_t> bench_bytes(size_t length, uint64_t seed)
 {

@@ -14,7 +14,9 @@ static const uint32_t initial_hash[8] = {
  * under a running process, and every later call reads the same answer. */
 int sha256_chosen_path(void)
 {
-    static const int path = sha256_cpu_has_sha_extensions() ? SHA256_SHA_EXTENSIONS : SHA256_PORTABLE;
+    static const int path = sha256_cpu_runs(SHA256_SHA_EXTENSIONS) ? SHA256_SHA_EXTENSIONS
+                            : sha256_cpu_runs(SHA256_AVX2)          ? SHA256_AVX2
+                                                                    : SHA256_PORTABLE;
     return path;
 }
 
@@ -22,6 +24,8 @@ void sha256_blocks_on(uint32_t state[8], uint8_t data[64], const uint8_t *in, si
 {
     if (path == SHA256_SHA_EXTENSIONS)
         sha256_blocks_sha_extensions(state, data, in, more);
+    else if (path == SHA256_AVX2)
+        sha256_blocks_avx2(state, data, in, more);
     else
         sha256_blocks_portable(state, data, in, more);
 }

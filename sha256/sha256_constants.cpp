@@ -1,4 +1,4 @@
-/* The round constants, one table for both compression paths. */
+/* The round constants, one table for every compression path. */
 #include "sha256_internal.h"
 
 /* The first 32 bits of the fractional parts of the cube roots of the first 64

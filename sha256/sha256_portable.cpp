@@ -1,11 +1,9 @@
-/* The compression function in plain integer code: the fallback on CPUs
- * without the SHA extensions and the reference the vector path is tested
- * against. */
+/* The compression function in plain integer code: the fallback on CPUs with
+ * neither the SHA extensions nor AVX2 and BMI2, and the reference the vector
+ * paths are tested against. */
 #include <string.h>
 
 #include "sha256_internal.h"
-
-static inline uint32_t rotate_right(uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
 
 static inline uint32_t load_big_endian(const uint8_t *p)
 {
@@ -24,10 +22,10 @@ static inline void round_step(uint32_t v[8], int i, uint32_t k_plus_w, uint32_t 
     const uint32_t a = v[(8 - i) & 7], b = v[(9 - i) & 7];
     const uint32_t e = v[(12 - i) & 7], f = v[(13 - i) & 7], g = v[(14 - i) & 7];
     uint32_t *d = &v[(11 - i) & 7], *h = &v[(15 - i) & 7];
-    uint32_t big_sigma1 = rotate_right(e ^ rotate_right(e ^ rotate_right(e, 14), 5), 6);
+    uint32_t big_sigma1 = sha256_rotate_right(e ^ sha256_rotate_right(e ^ sha256_rotate_right(e, 14), 5), 6);
     uint32_t choose = g ^ (e & (f ^ g));
     uint32_t t1 = *h + big_sigma1 + choose + k_plus_w;
-    uint32_t big_sigma0 = rotate_right(a ^ rotate_right(a ^ rotate_right(a, 9), 11), 2);
+    uint32_t big_sigma0 = sha256_rotate_right(a ^ sha256_rotate_right(a ^ sha256_rotate_right(a, 9), 11), 2);
     uint32_t a_xor_b = a ^ b;
     uint32_t majority = b ^ (a_xor_b & *b_xor_c);
     *b_xor_c = a_xor_b;
@@ -41,8 +39,8 @@ static inline void round_step(uint32_t v[8], int i, uint32_t k_plus_w, uint32_t 
 static inline uint32_t next_word(uint32_t w[16], int j)
 {
     const uint32_t x = w[(j + 1) & 15], y = w[(j + 14) & 15];
-    const uint32_t small_sigma0 = rotate_right(x, 7) ^ rotate_right(x, 18) ^ (x >> 3);
-    const uint32_t small_sigma1 = rotate_right(y, 17) ^ rotate_right(y, 19) ^ (y >> 10);
+    const uint32_t small_sigma0 = sha256_rotate_right(x, 7) ^ sha256_rotate_right(x, 18) ^ (x >> 3);
+    const uint32_t small_sigma1 = sha256_rotate_right(y, 17) ^ sha256_rotate_right(y, 19) ^ (y >> 10);
     w[j] += small_sigma0 + w[(j + 9) & 15] + small_sigma1;
     return w[j];
 }

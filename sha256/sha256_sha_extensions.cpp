@@ -1,24 +1,12 @@
-/* The compression function on the x86 SHA extensions, and whether this CPU
- * has them. Only these functions are built for the extensions (per-function
- * target attributes), so the rest of the program runs on any x86-64 CPU. */
-#include <cpuid.h>
+/* The compression function on the x86 SHA extensions. Only these functions
+ * are built for the extensions (per-function target attributes), so the rest
+ * of the program runs on any x86-64 CPU. */
 #include <immintrin.h>
 #include <string.h>
 
 #include "sha256_internal.h"
 
 #define SHA_TARGET __attribute__((target("sha,sse4.1")))
-
-int sha256_cpu_has_sha_extensions(void)
-{
-    unsigned int eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
-        return 0;
-    const unsigned int ssse3 = (ecx >> 9) & 1, sse41 = (ecx >> 19) & 1;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
-        return 0;
-    return (int)(ssse3 & sse41 & (ebx >> 29) & 1);
-}
 
 /* Four rounds. sha256rnds2 takes the working variables as {A,B,E,F} and
  * {C,D,G,H}, does two rounds with the two low words of its third operand,

@@ -31,7 +31,8 @@ TEST(Sha256Vectors, KnownMessagesWholeAndByteAtATime)
         const std::vector<uint8_t> message = known_message(known);
         EXPECT_EQ(hex_of(message.data(), message.size()), known.digest) << "length " << message.size();
         std::vector<size_t> byte_at_a_time(message.size(), 1);
-        EXPECT_EQ(digest_text_on(message, byte_at_a_time, sha256_chosen_path()), known.digest) << "length " << message.size();
+        EXPECT_EQ(digest_text_on(message, byte_at_a_time, sha256_chosen_path()), known.digest)
+            << "length " << message.size();
     }
 }
 
@@ -41,7 +42,8 @@ TEST(Sha256Stream, AnySplitGivesTheOneCallDigest)
     const std::string whole = hex_of(message.data(), message.size());
     uint64_t seed = 7;
     for (int round = 0; round < 40; round++)
-        ASSERT_EQ(digest_text_on(message, random_splits(message.size(), 70000, &seed), sha256_chosen_path()), whole) << "round " << round;
+        ASSERT_EQ(digest_text_on(message, random_splits(message.size(), 70000, &seed), sha256_chosen_path()), whole)
+            << "round " << round;
 }
 
 // The context is aligned so that it never straddles a page: on the stack

@@ -1,5 +1,6 @@
-// Each compression path against the host's OpenSSL on random messages of
-// every length up to a few blocks and beyond, fed in random pieces.
+// Each compression path this CPU runs against the host's OpenSSL on random
+// messages of every length up to a few blocks and beyond, fed in random
+// pieces.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -22,27 +23,22 @@ std::string openssl_hex(const std::vector<uint8_t> &message)
     return text;
 }
 
-void expect_as_openssl(int path)
+class Sha256AgainstOpenssl : public Sha256OnEachPath {};
+
+TEST_P(Sha256AgainstOpenssl, EveryShortLengthAndRandomLongOnes)
 {
     uint64_t seed = 42;
     for (size_t length = 0; length < 1200; length++) {
         std::vector<uint8_t> message = pseudo_random_bytes(length, length + 1);
-        ASSERT_EQ(digest_text_on(message, {length}, path), openssl_hex(message)) << "length " << length;
+        ASSERT_EQ(digest_text_on(message, {length}, GetParam()), openssl_hex(message)) << "length " << length;
     }
     for (int round = 0; round < 30; round++) {
         std::vector<uint8_t> message = pseudo_random_bytes(next_random(&seed) % (1 << 20), round);
-        ASSERT_EQ(digest_text_on(message, random_splits(message.size(), 5000, &seed), path), openssl_hex(message))
+        ASSERT_EQ(digest_text_on(message, random_splits(message.size(), 5000, &seed), GetParam()), openssl_hex(message))
             << "round " << round;
     }
 }
 
-TEST(Sha256AgainstOpenssl, PortableEveryShortLengthAndRandomLongOnes) { expect_as_openssl(SHA256_PORTABLE); }
-
-TEST(Sha256AgainstOpenssl, ShaExtensionsEveryShortLengthAndRandomLongOnes)
-{
-    if (!sha256_cpu_has_sha_extensions())
-        GTEST_SKIP() << "this CPU lacks the SHA extensions: only the portable path was compared";
-    expect_as_openssl(SHA256_SHA_EXTENSIONS);
-}
+INSTANTIATE_TEST_SUITE_P(Each, Sha256AgainstOpenssl, testing::Range(0, (int)SHA256_PATHS), path_test_name);
 
 }  // namespace

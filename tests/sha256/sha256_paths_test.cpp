@@ -1,7 +1,7 @@
-// Each compression path on its own, whatever this CPU would choose: the
-// portable one everywhere, the SHA-extensions one where the CPU has them.
-// Known digests, random data cut at random, the context after every call, and
-// the multi-block compressors against each other from random chaining values.
+// Each compression path on its own, whatever this CPU would choose: every
+// path this CPU runs, the others skipped. Known digests, random data cut at
+// random, the context after every call, and the multi-block compressors
+// against each other from random chaining values.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -16,11 +16,6 @@
 #include "test_data.h"
 
 namespace {
-
-#define SKIP_WITHOUT_SHA_EXTENSIONS()                                                           \
-    if (!sha256_cpu_has_sha_extensions())                                                      \
-    GTEST_SKIP() << "this CPU lacks the SHA extensions (CPUID leaf 7 EBX bit 29, SSSE3, "       \
-                    "SSE4.1): the SHA-extensions path was not run"
 
 // A context whose bytes sha256_init does not set are all the same, so that
 // two of them compare whole.
@@ -129,40 +124,23 @@ void expect_blocks_as_one_at_a_time(int path)
     }
 }
 
-TEST(Sha256Portable, KnownDigestsWholeByteAtATimeAndSplit) { expect_known_digests(SHA256_PORTABLE); }
-TEST(Sha256Portable, ContextAsByteAtATimeAfterEveryCall) { expect_context_as_byte_at_a_time(SHA256_PORTABLE); }
-TEST(Sha256Portable, FinalLeavesTheContextAsDocumented) { expect_final_context_as_documented(SHA256_PORTABLE); }
-TEST(Sha256Portable, ManyBlocksAsOneAtATime) { expect_blocks_as_one_at_a_time(SHA256_PORTABLE); }
+class Sha256Path : public Sha256OnEachPath {};
 
-TEST(Sha256ShaExtensions, KnownDigestsWholeByteAtATimeAndSplit)
-{
-    SKIP_WITHOUT_SHA_EXTENSIONS();
-    expect_known_digests(SHA256_SHA_EXTENSIONS);
-}
+TEST_P(Sha256Path, KnownDigestsWholeByteAtATimeAndSplit) { expect_known_digests(GetParam()); }
+TEST_P(Sha256Path, ContextAsByteAtATimeAfterEveryCall) { expect_context_as_byte_at_a_time(GetParam()); }
+TEST_P(Sha256Path, FinalLeavesTheContextAsDocumented) { expect_final_context_as_documented(GetParam()); }
+TEST_P(Sha256Path, ManyBlocksAsOneAtATime) { expect_blocks_as_one_at_a_time(GetParam()); }
 
-TEST(Sha256ShaExtensions, ContextAsByteAtATimeAfterEveryCall)
-{
-    SKIP_WITHOUT_SHA_EXTENSIONS();
-    expect_context_as_byte_at_a_time(SHA256_SHA_EXTENSIONS);
-}
+INSTANTIATE_TEST_SUITE_P(Each, Sha256Path, testing::Range(0, (int)SHA256_PATHS), path_test_name);
 
-TEST(Sha256ShaExtensions, FinalLeavesTheContextAsDocumented)
-{
-    SKIP_WITHOUT_SHA_EXTENSIONS();
-    expect_final_context_as_documented(SHA256_SHA_EXTENSIONS);
-}
+// The vector paths against the portable one, the reference.
+class Sha256VectorPath : public Sha256OnEachPath {};
 
-TEST(Sha256ShaExtensions, ManyBlocksAsOneAtATime)
+// Random chaining values and runs of blocks, odd and even in number: every
+// word of the state in and out, so that a word misplaced between layouts or
+// lanes shows, and the block left in data.
+TEST_P(Sha256VectorPath, CompressesAsThePortablePath)
 {
-    SKIP_WITHOUT_SHA_EXTENSIONS();
-    expect_blocks_as_one_at_a_time(SHA256_SHA_EXTENSIONS);
-}
-
-// Random chaining values and blocks: every word of the state in and out, so
-// a word misplaced between the two layouts shows.
-TEST(Sha256ShaExtensions, CompressesAsThePortablePath)
-{
-    SKIP_WITHOUT_SHA_EXTENSIONS();
     uint64_t seed = 23;
     for (int round = 0; round < 200; round++) {
         const size_t more = next_random(&seed) % 8;
@@ -173,7 +151,7 @@ TEST(Sha256ShaExtensions, CompressesAsThePortablePath)
         uint8_t vector_data[64], portable_data[64];
         memcpy(vector_data, in.data(), 64);
         memcpy(portable_data, in.data(), 64);
-        sha256_blocks_sha_extensions(vector_state, vector_data, in.data() + 64, more);
+        sha256_blocks_on(vector_state, vector_data, in.data() + 64, more, GetParam());
         sha256_blocks_portable(portable_state, portable_data, in.data() + 64, more);
         ASSERT_EQ(memcmp(vector_state, portable_state, sizeof vector_state), 0) << "round " << round;
         ASSERT_EQ(memcmp(vector_data, portable_data, 64), 0) << "round " << round;
@@ -182,9 +160,8 @@ TEST(Sha256ShaExtensions, CompressesAsThePortablePath)
 
 // Both paths fed the same random pieces of random data: the same context
 // after every call and the same digest.
-TEST(Sha256ShaExtensions, StreamsAsThePortablePath)
+TEST_P(Sha256VectorPath, StreamsAsThePortablePath)
 {
-    SKIP_WITHOUT_SHA_EXTENSIONS();
     uint64_t seed = 29;
     for (int round = 0; round < 20; round++) {
         const std::vector<uint8_t> message = pseudo_random_bytes(next_random(&seed) % 300000, round);
@@ -193,22 +170,29 @@ TEST(Sha256ShaExtensions, StreamsAsThePortablePath)
         fresh_context(&portable);
         size_t at = 0;
         for (size_t chunk : random_splits(message.size(), 70000, &seed)) {
-            sha256_update_on(&vector, message.data() + at, chunk, SHA256_SHA_EXTENSIONS);
+            sha256_update_on(&vector, message.data() + at, chunk, GetParam());
             sha256_update_on(&portable, message.data() + at, chunk, SHA256_PORTABLE);
             at += chunk;
             ASSERT_TRUE(same_context(vector, portable)) << "round " << round << " at " << at;
         }
         uint8_t vector_digest[32], portable_digest[32];
-        sha256_final_on(&vector, vector_digest, SHA256_SHA_EXTENSIONS);
+        sha256_final_on(&vector, vector_digest, GetParam());
         sha256_final_on(&portable, portable_digest, SHA256_PORTABLE);
         ASSERT_EQ(memcmp(vector_digest, portable_digest, 32), 0) << "round " << round;
     }
 }
 
-TEST(Sha256Dispatch, PublicCallsTakeThePathThisCpuRuns)
+INSTANTIATE_TEST_SUITE_P(Each, Sha256VectorPath, testing::Values((int)SHA256_SHA_EXTENSIONS, (int)SHA256_AVX2),
+                         path_test_name);
+
+// The SHA extensions where this CPU has them, else AVX2, else the portable
+// code: the fastest path this CPU runs.
+TEST(Sha256Dispatch, PublicCallsTakeTheFastestPathThisCpuRuns)
 {
-    EXPECT_EQ(sha256_chosen_path(),
-              sha256_cpu_has_sha_extensions() ? SHA256_SHA_EXTENSIONS : SHA256_PORTABLE);
+    const int fastest = sha256_cpu_runs(SHA256_SHA_EXTENSIONS) ? SHA256_SHA_EXTENSIONS
+                        : sha256_cpu_runs(SHA256_AVX2)          ? SHA256_AVX2
+                                                                : SHA256_PORTABLE;
+    EXPECT_EQ(sha256_chosen_path(), fastest);
 }
 
 }  // namespace
