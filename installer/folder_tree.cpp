@@ -178,3 +178,51 @@ int remove_folder_tree(const char *folder)
     fflush(stdout);
     return status;
 }
+
+/* Removes the bytecode files of the cache folder at the path, then the
+ * folder if that emptied it. */
+static void remove_cache(tree_walk *walk, size_t length)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = first_entry(walk, length, &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        size_t name_length = wcslen(entry.cFileName);
+        if (!(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            name_length > 4 && _wcsicmp(entry.cFileName + name_length - 4, L".pyc") == 0 &&
+            extend(walk, length, entry.cFileName) == 0) {
+            DeleteFileW(walk->path);
+            walk->path[length] = L'\0';
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    RemoveDirectoryW(walk->path);
+}
+
+static void remove_caches_below(tree_walk *walk, size_t length, int level)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = level < DEEPEST ? first_entry(walk, length, &entry) : INVALID_HANDLE_VALUE;
+    if (listing == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (is_dot_entry(entry.cFileName) || entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ||
+            !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || extend(walk, length, entry.cFileName) != 0)
+            continue;
+        if (_wcsicmp(entry.cFileName, L"__pycache__") == 0)
+            remove_cache(walk, wcslen(walk->path));
+        else
+            remove_caches_below(walk, wcslen(walk->path), level + 1);
+        walk->path[length] = L'\0';
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
+void remove_python_caches(const char *folder)
+{
+    tree_walk *walk = start_walk(folder);
+    if (walk)
+        remove_caches_below(walk, walk->root, 0);
+    free(walk);
+}

@@ -16,4 +16,12 @@ unsigned long folder_size_kb(const char *folder);
  * was not there), else 1. */
 int remove_folder_tree(const char *folder);
 
+/* Removes, under folder (a path as for folder_size_kb), every Python
+ * bytecode file (*.pyc) in a __pycache__ folder, and each such folder this
+ * leaves empty, never through a junction or symbolic link; what cannot be
+ * removed stays, unnamed. Python writes them again from the sources: an
+ * update whose module changed but kept its size and its archive's date
+ * would otherwise run the bytecode of the version before. */
+void remove_python_caches(const char *folder);
+
 #endif

@@ -15,6 +15,7 @@
 #include "clean_update.h"
 #include "console.h"
 #include "fetch_archive.h"
+#include "folder_tree.h"
 #include "install_folder.h"
 #include "install_guards.h"
 #include "launcher.h"
@@ -24,22 +25,30 @@
 #include "runtime_path_file.h"
 #include "uninstall_entry.h"
 #include "unpacked_check.h"
+#include "zip_unpack.h"
 
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;
 
 /* Unpacks archive into destination, PowerShell starting in the install
- * folder, and holds what came out to the archive's own word; a failure
+ * folder, and holds what came out to the archive's own word; where that
+ * fails (Group Policy keeps PowerShell's archive module from loading, an
+ * entry was skipped), the setup unpacks it itself and says so. A failure
  * names the download by label. */
 static int unpack(const char *archive, const char *destination, const char *install_folder, const char *label)
 {
     char command[EXTRACTION_COMMAND_CAPACITY];
     char powershell[MAX_PATH];
+    char message[ADDRESS_CAPACITY];
     format_extraction_command(command, archive, destination);
     if (run_hidden(powershell_program(powershell), command, install_folder, UNPACK_TIME_LIMIT_MS) == 0 &&
         check_unpacked(archive, destination) == 0)
         return 0;
-    char message[ADDRESS_CAPACITY];
+    if (unpack_zip(archive, destination) == 0 && check_unpacked(archive, destination) == 0) {
+        snprintf(message, sizeof message, "PowerShell could not unpack %s; this setup unpacked it itself.", label);
+        say(message);
+        return 0;
+    }
     snprintf(message, sizeof message, "Could not unpack %s.", label);
     say(message);
     return 1;
@@ -88,6 +97,7 @@ static int install_into(const char *install_folder)
             return 1;
     }
 
+    remove_python_caches(install_folder);
     clean_update(install_folder, download_folder, runtime_archive, runtime_folder);
     register_installation(install_folder);
     finish_install(install_folder);

@@ -1,15 +1,52 @@
 /* What a zip archive brings: the names in its central directory, each file's
- * with its size and CRC-32. */
+ * with its size and CRC-32, and where each entry's data lies. */
 #ifndef QUILLBY_ZIP_ENTRIES_H
 #define QUILLBY_ZIP_ENTRIES_H
 
+#include <windows.h>
+#include <stdint.h>
+
 #include "path_set.h"
 
-/* Adds to set, under folder (a path of the set's form, or ""), the name of
- * every entry of the zip archive at archive (narrow text): a file's, with its
- * check, or a folder's with its final separator. Returns 0, or 1 when the archive cannot
- * be read, is not a zip of one part without Zip64 records, or holds a name
- * that add_path refuses; set may then hold some of its entries. */
+/* An archive's central directory, read whole: the zip of one part, without
+ * Zip64 records, that Windows PowerShell's Expand-Archive unpacks. */
+typedef struct {
+    HANDLE file;
+    unsigned char *bytes;
+    uint32_t size, count;
+} zip_directory;
+
+/* One entry, as its central header describes it. */
+typedef struct {
+    uint32_t flags, method, dos_time, dos_date;
+    file_check check;               /* size unpacked, and CRC-32 */
+    uint32_t compressed_size, local_header;
+    const unsigned char *name;      /* in the directory's bytes, not terminated */
+    uint32_t name_length;
+} zip_entry;
+
+/* Opens the archive at archive (narrow text) and reads its central
+ * directory. Returns 0, or 1 when it cannot be read or is no such zip;
+ * either way, release with close_zip_directory. */
+int open_zip_directory(const char *archive, zip_directory *directory);
+void close_zip_directory(zip_directory *directory);
+
+/* The entry whose central header starts at *position, which moves past it.
+ * Returns 0, or 1 when the header is malformed or runs past the directory. */
+int next_zip_entry(const zip_directory *directory, uint32_t *position, zip_entry *entry);
+
+/* Adds the entry's name under folder to set, as add_path does, a file's with
+ * its check and a folder's (a name ending in a separator) without. Returns
+ * 0, or 1 when the name cannot be read or add_path refuses it. */
+int add_zip_entry(path_set *set, const wchar_t *folder, const zip_entry *entry);
+
+/* Adds to set, under folder (a path of the set's form, or ""), every entry
+ * of the zip archive at archive as add_zip_entry does. Returns 0, or 1 when
+ * the archive cannot be read through or an entry is refused; set may then
+ * hold some of its entries. */
 int add_zip_entries(path_set *set, const char *archive, const wchar_t *folder);
+
+/* size bytes of file from offset into buffer; 0 when all were read. */
+int read_zip_bytes(HANDLE file, uint32_t offset, unsigned char *buffer, uint32_t size);
 
 #endif

@@ -3,7 +3,8 @@
 # this machine lacks. Safe to run again: it installs nothing twice.
 set -eu
 packages="cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
-  googletest libgtest-dev libbenchmark-dev libssl-dev openssl python3 python3-packaging python3-pip python3-setuptools python3-wheel util-linux
+  googletest libgtest-dev libbenchmark-dev libssl-dev openssl zlib1g-dev
+  python3 python3-packaging python3-pip python3-setuptools python3-wheel util-linux
   clang libclang-rt-14-dev osslsigncode tmux"
 missing=""
 for package in $packages; do

@@ -17,6 +17,7 @@
 #include "test_support.h"
 #include "unpacked_check.h"
 #include "zip_entries.h"
+#include "zip_unpack.h"
 
 namespace {
 
@@ -30,10 +31,12 @@ std::string little_endian(uint32_t value, int bytes)
     return text;
 }
 
-// A stored entry's bytes and their CRC-32, as its headers give it.
+// An entry's bytes as the archive holds them and their CRC-32, as its
+// headers give it: stored, or deflated from unpacked_size bytes.
 struct stored {
     std::string bytes;
     uint32_t crc;
+    uint32_t unpacked_size = 0;
 };
 
 // A zip of stored entries, empty but for those given, laid out as
@@ -45,9 +48,11 @@ std::string write_zip(const std::string &name, const std::vector<std::string> &e
     for (size_t i = 0; i < entries.size(); i++) {
         const std::string &entry = entries[i];
         const stored content = i < contents.size() ? contents[i] : stored{"", 0};
-        const std::string size = little_endian((uint32_t)content.bytes.size(), 4);
-        const std::string common = little_endian(20, 2) + little_endian(flags, 2) + std::string(6, '\0') +
-                                   little_endian(content.crc, 4) + size + size +
+        const uint32_t packed = (uint32_t)content.bytes.size();
+        const std::string common = little_endian(20, 2) + little_endian(flags, 2) +
+                                   little_endian(content.unpacked_size ? 8 : 0, 2) + std::string(4, '\0') +
+                                   little_endian(content.crc, 4) + little_endian(packed, 4) +
+                                   little_endian(content.unpacked_size ? content.unpacked_size : packed, 4) +
                                    little_endian((uint32_t)entry.size(), 2) + little_endian(0, 2);
         central += little_endian(0x02014b50, 4) + little_endian(20, 2) + common + std::string(10, '\0') +
                    little_endian((uint32_t)local.size(), 4) + entry;
@@ -197,19 +202,6 @@ TEST(InstallRecord, KeptWholeWithWhatEachFileHeldOrNotUsedAtAll)
     EXPECT_EQ(read_install_record((folder + "\\missing.txt").c_str(), &none), 1);
 }
 
-// Wine shows a Unix symbolic link as a folder that is a reparse point, and
-// makes none itself: ln makes it, run as Wine runs a Unix program, in the
-// Unix folder of the current one.
-void link_folder(const char *target, const char *link)
-{
-    typedef LONG(__cdecl * unix_spawn_function)(char *const argv[], int wait);
-    unix_spawn_function spawn =
-        (unix_spawn_function)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "__wine_unix_spawnvp");
-    ASSERT_NE(spawn, nullptr);
-    char *const argv[] = {(char *)"/bin/ln", (char *)"-sfn", (char *)target, (char *)link, NULL};
-    ASSERT_EQ(spawn(argv, 1), 0);
-}
-
 TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
 {
     const std::string install = fresh_folder("install");
@@ -226,7 +218,7 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
     // The course saved the learner's progress into a lesson it then dropped.
     write_file(install + "\\lessons\\saved.html", "123456789 <p>Done</p>");
     write_file(outside + "\\victim.html", "123456789");
-    link_folder("../outside", "clean-update/install/linked");
+    ASSERT_TRUE(link_folder("../outside", "clean-update/install/linked"));
     ASSERT_NE(GetFileAttributesA((install + "\\linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 
     const file_check as_brought = {9, CHECK_VALUE};
@@ -322,7 +314,8 @@ TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
     std::wstring long_out = L"\\\\?\\" + wide(out);
     for (const std::wstring &made : {long_out, long_out + L"\\lessons", long_out + L"\\" + wide(upper),
                                      long_out + L"\\" + wide(deep)})
-        ASSERT_TRUE(CreateDirectoryW(made.c_str(), NULL));
+        // What the narrow calls cannot reach stays from an earlier run.
+        ASSERT_TRUE(CreateDirectoryW(made.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
     auto put = [&](const std::string &name, const char *bytes) {
         HANDLE file = CreateFileW((long_out + L"\\" + wide(name)).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0,
                                   NULL);
@@ -341,6 +334,42 @@ TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
     DeleteFileW((long_out + L"\\" + wide(deep) + L"\\f.txt").c_str());
     EXPECT_EQ(check_unpacked(archive.c_str(), out.c_str()), 1) << "a file missing";
     EXPECT_EQ(check_unpacked((folder + "\\missing.zip").c_str(), out.c_str()), 1) << "no archive";
+}
+
+// The setup's own unpacking, where PowerShell cannot: stored and deflated
+// entries come out whole and dated as their entries say; a damaged entry, or
+// one that would be written through a link, fails it.
+TEST(ZipUnpack, UnpacksAsExpandArchiveWouldAndNeverThroughALink)
+{
+    const std::string folder = fresh_folder("unpack-itself");
+    const std::string out = folder + "\\out";
+    // zlib's raw deflate of "abcabcabcabcabcabcabcabc!".
+    const stored deflated = {std::string("\x4b\x4c\x4a\x4e\xc4\x86\x14\x01", 8), 0x26d77ad3, 25};
+    const std::string archive = write_zip(folder + "\\course.zip", {"lessons/", "lessons/one.html", "abc.txt"},
+                                          UTF8_NAMES, {{"", 0}, {"123456789", CHECK_VALUE}, deflated});
+    ASSERT_EQ(unpack_zip(archive.c_str(), out.c_str()), 0);
+    EXPECT_EQ(read_file(out + "\\lessons\\one.html"), "123456789");
+    EXPECT_EQ(read_file(out + "\\abc.txt"), "abcabcabcabcabcabcabcabc!");
+    EXPECT_EQ(check_unpacked(archive.c_str(), out.c_str()), 0);
+    // A date of zero is no date: .NET's ZipArchive, and so the setup, give
+    // such an entry 1980-01-01, in local time.
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    SYSTEMTIME local;
+    FILETIME local_time;
+    ASSERT_TRUE(GetFileAttributesExA((out + "\\abc.txt").c_str(), GetFileExInfoStandard, &attributes));
+    ASSERT_TRUE(FileTimeToLocalFileTime(&attributes.ftLastWriteTime, &local_time));
+    ASSERT_TRUE(FileTimeToSystemTime(&local_time, &local));
+    EXPECT_EQ(local.wYear, 1980);
+
+    const std::string damaged = write_zip(folder + "\\damaged.zip", {"abc.txt"}, UTF8_NAMES,
+                                          {{deflated.bytes, deflated.crc ^ 1, 25}});
+    EXPECT_EQ(unpack_zip(damaged.c_str(), (folder + "\\damaged").c_str()), 1) << "a CRC that does not match";
+    const std::string outside = fresh_folder("unpack-outside");
+    ASSERT_TRUE(link_folder("../unpack-outside", "clean-update/unpack-itself/out/linked"));
+    const std::string through = write_zip(folder + "\\through.zip", {"linked/victim.html"}, UTF8_NAMES,
+                                          {{"123456789", CHECK_VALUE}});
+    EXPECT_EQ(unpack_zip(through.c_str(), out.c_str()), 1);
+    EXPECT_FALSE(file_exists(outside + "\\victim.html")) << "written through a symbolic link";
 }
 
 }  // namespace

@@ -122,4 +122,27 @@ TEST(FolderTree, EveryNameIsTakenAsItIsOnDisk)
     EXPECT_TRUE(file_exists(outside + "\\mine.txt"));
 }
 
+// Python's caches go, every one and only them: the sources beside them, a
+// file the learner put in one, and a cache reached through a link stay.
+TEST(FolderTree, PythonCachesGoAndNothingElse)
+{
+    const std::string tree = make_tree("caches");
+    const std::string outside = make_tree("caches-outside");
+    for (const std::string &folder : {tree + "\\__pycache__", tree + "\\lessons\\__pycache__",
+                                      outside + "\\__pycache__"})
+        CreateDirectoryA(folder.c_str(), NULL);
+    for (const std::string &file : {tree + "\\server.py", tree + "\\__pycache__\\server.cpython-312.pyc",
+                                    tree + "\\lessons\\__pycache__\\quiz.cpython-312.pyc",
+                                    tree + "\\lessons\\__pycache__\\my-notes.txt",
+                                    outside + "\\__pycache__\\victim.cpython-312.pyc"})
+        write_bytes(file, 3);
+    ASSERT_TRUE(link_folder("../caches-outside", "caches/linked"));
+    remove_python_caches(tree.c_str());
+    EXPECT_FALSE(file_exists(tree + "\\__pycache__")) << "an emptied cache folder stays";
+    EXPECT_FALSE(file_exists(tree + "\\lessons\\__pycache__\\quiz.cpython-312.pyc"));
+    EXPECT_TRUE(file_exists(tree + "\\lessons\\__pycache__\\my-notes.txt"));
+    EXPECT_TRUE(file_exists(tree + "\\server.py"));
+    EXPECT_TRUE(file_exists(outside + "\\__pycache__\\victim.cpython-312.pyc")) << "removed through a link";
+}
+
 }  // namespace

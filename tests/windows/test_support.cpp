@@ -180,3 +180,14 @@ void remove_tree(const std::string &path)
     }
     RemoveDirectoryA(path.c_str());
 }
+
+// ln makes it, run as Wine runs a Unix program, in the Unix folder of the
+// current one.
+bool link_folder(const char *target, const char *link)
+{
+    typedef LONG(__cdecl * unix_spawn_function)(char *const argv[], int wait);
+    unix_spawn_function spawn =
+        (unix_spawn_function)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "__wine_unix_spawnvp");
+    char *const argv[] = {(char *)"/bin/ln", (char *)"-sfn", (char *)target, (char *)link, NULL};
+    return spawn && spawn(argv, 1) == 0;
+}

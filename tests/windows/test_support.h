@@ -39,6 +39,11 @@ bool write_file(const std::string &path, const std::string &bytes);
 // Deletes a folder and everything in it; a missing folder is no error.
 void remove_tree(const std::string &path);
 
+// Makes link (relative to the current folder, with /) a symbolic link to
+// target: Wine shows it as a folder that is a reparse point, and makes none
+// itself. False when it cannot.
+bool link_folder(const char *target, const char *link);
+
 // What a Windows console program writes for text printed in text mode:
 // every line feed becomes CR LF.
 std::string text_mode(const std::string &text);

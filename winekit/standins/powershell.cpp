@@ -2,36 +2,24 @@
    prefix by the tests and by author/build-course --try. It accepts only the
    two commands Quillby setup runs -- Expand-Archive of a zip and a
    WScript.Shell shortcut -- and really carries them out, so an installation
-   under Wine gets the files and exit codes the real PowerShell would give,
-   in Constrained Language Mode too. Each command line is logged first so
-   tests can check exactly what was asked. */
+   under Wine gets the files, errors and exit codes Windows PowerShell 5.1
+   would give, never a better outcome: entries skipped with status 0 where
+   it skips them, the archive module refused where Group Policy turned
+   scripts off, Constrained Language Mode. Each command line is logged first
+   so tests can check exactly what was asked. */
 #include <windows.h>
-#include <shlobj.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "file_check.h"
-#include "inflate.h"
+#include "error_record.h"
+#include "expand_archive.h"
 #include "shell_shortcut.h"
 
 enum {
     MAX_TEXT = 32768, /* the longest command line or path Windows accepts, plus the terminator */
-    MAX_LITERALS = 4,
-    LOCAL_HEADER_SIZE = 30,
-    CENTRAL_HEADER_SIZE = 46,
-    END_RECORD_SIZE = 22,
-    FLAG_ENCRYPTED = 0x0001,
-    FLAG_UTF8_NAME = 0x0800,
-    METHOD_STORED = 0,
-    METHOD_DEFLATED = 8,
-    CODE_PAGE_IBM437 = 437 /* what zip names are in unless flagged UTF-8 */
+    MAX_LITERALS = 4
 };
-
-static const uint32_t LOCAL_HEADER_SIGNATURE = 0x04034b50;
-static const uint32_t CENTRAL_HEADER_SIGNATURE = 0x02014b50;
-static const uint32_t END_RECORD_SIGNATURE = 0x06054b50;
 
 static const char COMMAND_PREFIX[] = " -NoProfile -ExecutionPolicy Bypass -Command \"";
 
@@ -57,14 +45,6 @@ static const command_form COMMAND_FORMS[] = {
      4,
      {"$s=(New-Object -ComObject WScript.Shell).CreateShortcut(", ");$s.TargetPath=", ";$s.WorkingDirectory=",
       ";$s.IconLocation=", ";$s.Save()"}},
-};
-
-struct zip_entry {
-    const unsigned char *data; /* the stored or compressed bytes */
-    uint32_t compressed_size;
-    uint32_t size;
-    uint32_t crc;
-    unsigned method;
 };
 
 static int append_line(const char *path, const char *line)
@@ -157,265 +137,10 @@ static int extract_command_body(const char *command_line, char *body)
     return strchr(body, '"') == NULL;
 }
 
-static int to_wide(const char *utf8, wchar_t *wide)
-{
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide, MAX_TEXT) != 0;
-}
-
 static int ends_with_ignoring_case(const char *text, const char *suffix)
 {
     size_t text_length = strlen(text), suffix_length = strlen(suffix);
     return text_length >= suffix_length && _stricmp(text + text_length - suffix_length, suffix) == 0;
-}
-
-static uint32_t read16(const unsigned char *bytes)
-{
-    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8;
-}
-
-static uint32_t read32(const unsigned char *bytes)
-{
-    return read16(bytes) | read16(bytes + 2) << 16;
-}
-
-static unsigned char *read_whole_file(const wchar_t *path, size_t *size)
-{
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return NULL;
-    LARGE_INTEGER file_size;
-    unsigned char *data = NULL;
-    DWORD read = 0;
-    /* a zip without Zip64 records, the only kind handled here, is under 4 GiB */
-    if (GetFileSizeEx(file, &file_size) && file_size.HighPart == 0 &&
-        (data = (unsigned char *)malloc(file_size.LowPart + 1)) != NULL &&
-        !(ReadFile(file, data, file_size.LowPart, &read, NULL) && read == file_size.LowPart)) {
-        free(data);
-        data = NULL;
-    }
-    CloseHandle(file);
-    *size = read;
-    return data;
-}
-
-static int write_whole_file(const wchar_t *path, const unsigned char *data, size_t size)
-{
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD written = 0;
-    int ok = WriteFile(file, data, (DWORD)size, &written, NULL) && written == size;
-    return CloseHandle(file) && ok;
-}
-
-/* Refuses names that would land outside the destination ("zip slip"). */
-static int is_safe_entry_name(const wchar_t *name)
-{
-    if (name[0] == L'\0' || name[0] == L'/' || name[0] == L'\\' || wcschr(name, L':'))
-        return 0;
-    for (const wchar_t *segment = name;; segment++) {
-        size_t length = wcscspn(segment, L"/\\");
-        if (length == 2 && segment[0] == L'.' && segment[1] == L'.')
-            return 0;
-        segment += length;
-        if (*segment == L'\0')
-            return 1;
-    }
-}
-
-/* Finds the entry's bytes through its local header; the sizes and CRC come
-   from the central directory, as the local ones may be deferred. */
-static int locate_entry_data(const unsigned char *archive, size_t data_end, const unsigned char *header,
-                             zip_entry *entry)
-{
-    size_t local = read32(header + 42);
-    if (local > data_end || data_end - local < LOCAL_HEADER_SIZE || read32(archive + local) != LOCAL_HEADER_SIGNATURE)
-        return 0;
-    size_t start = local + LOCAL_HEADER_SIZE + read16(archive + local + 26) + read16(archive + local + 28);
-    entry->compressed_size = read32(header + 20);
-    entry->size = read32(header + 24);
-    entry->crc = read32(header + 16);
-    entry->method = read16(header + 10);
-    entry->data = archive + start;
-    return start <= data_end && data_end - start >= entry->compressed_size;
-}
-
-/* Returns the entry's content, checked against its size and CRC, or NULL
-   with *problem saying why. Free the result if it is not entry->data. */
-static const unsigned char *unpack_entry(const zip_entry *entry, const char **problem)
-{
-    const unsigned char *content = entry->data;
-    if (entry->method == METHOD_STORED) {
-        if (entry->compressed_size != entry->size) {
-            *problem = "a stored entry whose compressed and unpacked sizes differ";
-            return NULL;
-        }
-    } else if (entry->method == METHOD_DEFLATED) {
-        unsigned char *buffer = (unsigned char *)malloc((size_t)entry->size + 1);
-        size_t produced = 0;
-        if (!buffer || !inflate_raw(entry->data, entry->compressed_size, buffer, entry->size, &produced) ||
-            produced != entry->size) {
-            free(buffer);
-            *problem = "compressed data is corrupt or does not match its size";
-            return NULL;
-        }
-        content = buffer;
-    } else {
-        *problem = "unsupported compression method (only stored and deflated are handled)";
-        return NULL;
-    }
-    if (crc32_update(0, content, entry->size) != entry->crc) {
-        if (content != entry->data)
-            free((void *)content);
-        *problem = "CRC-32 does not match";
-        return NULL;
-    }
-    return content;
-}
-
-/* Creates the entry's folders and, unless it names a folder, its file. */
-static int extract_entry(const wchar_t *destination, const wchar_t *name, const zip_entry *entry, const char *shown_name)
-{
-    wchar_t path[MAX_TEXT];
-    if (!is_safe_entry_name(name)) {
-        printf("Expand-Archive: entry '%s' would be written outside the destination\n", shown_name);
-        return 0;
-    }
-    size_t destination_length = wcslen(destination);
-    const wchar_t *separator = destination[destination_length - 1] == L'\\' ? L"" : L"\\";
-    if (destination_length + 1 + wcslen(name) >= MAX_TEXT) {
-        printf("Expand-Archive: the path for entry '%s' is too long\n", shown_name);
-        return 0;
-    }
-    wcscpy(path, destination);
-    wcscat(path, separator);
-    wcscat(path, name);
-    for (wchar_t *c = path; *c; c++)
-        if (*c == L'/')
-            *c = L'\\';
-    wchar_t *last_separator = wcsrchr(path, L'\\');
-    *last_separator = L'\0';
-    int status = SHCreateDirectoryExW(NULL, path, NULL);
-    if (status != ERROR_SUCCESS && status != ERROR_ALREADY_EXISTS) {
-        printf("Expand-Archive: cannot create the folder for entry '%s' (error %d)\n", shown_name, status);
-        return 0;
-    }
-    *last_separator = L'\\';
-    if (last_separator[1] == L'\0')
-        return 1;
-    const char *problem;
-    const unsigned char *content = unpack_entry(entry, &problem);
-    if (!content) {
-        printf("Expand-Archive: entry '%s': %s\n", shown_name, problem);
-        return 0;
-    }
-    int written = write_whole_file(path, content, entry->size);
-    if (content != entry->data)
-        free((void *)content);
-    if (!written)
-        printf("Expand-Archive: cannot write entry '%s' (error %lu)\n", shown_name, GetLastError());
-    return written;
-}
-
-/* The end record closes the file, followed only by its comment. */
-static const unsigned char *find_end_record(const unsigned char *archive, size_t size)
-{
-    if (size < END_RECORD_SIZE)
-        return NULL;
-    for (size_t at = size - END_RECORD_SIZE;; at--) {
-        if (read32(archive + at) == END_RECORD_SIGNATURE && at + END_RECORD_SIZE + read16(archive + at + 20) == size)
-            return archive + at;
-        if (at == 0)
-            return NULL;
-    }
-}
-
-/* Walks the central directory, which is the authority on what the archive
-   holds, and extracts each entry in order. */
-static int extract_archive(const unsigned char *archive, size_t size, const wchar_t *destination, const char *shown)
-{
-    const unsigned char *record = find_end_record(archive, size);
-    if (!record) {
-        printf("Expand-Archive: '%s' is not a zip archive\n", shown);
-        return 0;
-    }
-    uint32_t count = read16(record + 10), directory_size = read32(record + 12), directory = read32(record + 16);
-    if (read16(record + 4) != 0 || read16(record + 6) != 0 || read16(record + 8) != count) {
-        printf("Expand-Archive: '%s' is a multi-part archive, which is not supported\n", shown);
-        return 0;
-    }
-    if (count == 0xFFFF || directory == 0xFFFFFFFF) {
-        printf("Expand-Archive: '%s' is a Zip64 archive, which is not supported\n", shown);
-        return 0;
-    }
-    size_t directory_end = (size_t)(record - archive);
-    if (directory > directory_end || directory_end - directory < directory_size) {
-        printf("Expand-Archive: the central directory of '%s' is corrupt\n", shown);
-        return 0;
-    }
-    size_t position = directory;
-    for (uint32_t index = 0; index < count; index++) {
-        const unsigned char *header = archive + position;
-        char name[MAX_TEXT];
-        wchar_t wide_name[MAX_TEXT];
-        zip_entry entry;
-        size_t name_length = 0, header_length = 0;
-        if (directory_end - position >= CENTRAL_HEADER_SIZE && read32(header) == CENTRAL_HEADER_SIGNATURE) {
-            name_length = read16(header + 28);
-            header_length = CENTRAL_HEADER_SIZE + name_length + read16(header + 30) + read16(header + 32);
-        }
-        if (header_length == 0 || directory_end - position < header_length ||
-            !locate_entry_data(archive, directory, header, &entry)) {
-            printf("Expand-Archive: the central directory of '%s' is corrupt at entry %u\n", shown,
-                   (unsigned)index + 1);
-            return 0;
-        }
-        snprintf(name, sizeof name, "%.*s", (int)name_length, (const char *)header + CENTRAL_HEADER_SIZE);
-        unsigned flags = read16(header + 8);
-        UINT code_page = flags & FLAG_UTF8_NAME ? CP_UTF8 : CODE_PAGE_IBM437;
-        if (strlen(name) != name_length || !MultiByteToWideChar(code_page, 0, name, -1, wide_name, MAX_TEXT)) {
-            printf("Expand-Archive: entry %u of '%s' has an unusable name\n", (unsigned)index + 1, shown);
-            return 0;
-        }
-        if (flags & FLAG_ENCRYPTED) {
-            printf("Expand-Archive: entry '%s' is encrypted, which is not supported\n", name);
-            return 0;
-        }
-        if (!extract_entry(destination, wide_name, &entry, name))
-            return 0;
-        position += header_length;
-    }
-    return 1;
-}
-
-static int expand_archive(const char *archive, const char *destination)
-{
-    wchar_t wide_archive[MAX_TEXT], wide_destination[MAX_TEXT], full_destination[MAX_TEXT];
-    /* the real cmdlet judges by the name alone and refuses anything else */
-    if (!ends_with_ignoring_case(archive, ".zip")) {
-        printf("Expand-Archive: '%s' is not a .zip file, the only archive format supported\n", archive);
-        return 0;
-    }
-    DWORD full_length = 0;
-    if (!to_wide(archive, wide_archive) || !to_wide(destination, wide_destination) || destination[0] == '\0' ||
-        (full_length = GetFullPathNameW(wide_destination, MAX_TEXT, full_destination, NULL)) == 0 ||
-        full_length >= MAX_TEXT) {
-        printf("Expand-Archive: the archive or destination path is not valid UTF-8 or not a valid path\n");
-        return 0;
-    }
-    size_t size = 0;
-    unsigned char *data = read_whole_file(wide_archive, &size);
-    if (!data) {
-        printf("Expand-Archive: cannot read '%s' (error %lu)\n", archive, GetLastError());
-        return 0;
-    }
-    int status = SHCreateDirectoryExW(NULL, full_destination, NULL);
-    int ok = status == ERROR_SUCCESS || status == ERROR_ALREADY_EXISTS;
-    if (!ok)
-        printf("Expand-Archive: cannot create '%s' (error %d)\n", destination, status);
-    ok = ok && extract_archive(data, size, full_destination, archive);
-    free(data);
-    return ok;
 }
 
 /* Does what WScript.Shell's CreateShortcut and Save do underneath, through
@@ -458,6 +183,53 @@ static int constrained_language_mode()
     return (state & 8) == 0 && (state & 4) != 0;
 }
 
+static const wchar_t POLICY_KEY[] = L"Software\\Policies\\Microsoft\\Windows\\PowerShell";
+
+/* A policy value as PowerShell compares it, through .NET's ToString(): a
+   number in decimal, a string as it is. Returns ERROR_SUCCESS with text
+   holding it, ERROR_FILE_NOT_FOUND where it is not there. */
+static LSTATUS policy_text(HKEY scope, const wchar_t *name, wchar_t *text, DWORD units)
+{
+    DWORD number, size = sizeof number;
+    if (RegGetValueW(scope, POLICY_KEY, name, RRF_RT_REG_DWORD, NULL, &number, &size) == ERROR_SUCCESS) {
+        swprintf(text, units, L"%lu", number);
+        return ERROR_SUCCESS;
+    }
+    size = units * sizeof(wchar_t);
+    return RegGetValueW(scope, POLICY_KEY, name, RRF_RT_REG_SZ, NULL, text, &size);
+}
+
+/* Group Policy's "Turn on Script Execution" as Windows PowerShell 5.1 reads
+   it, the computer's setting before the user's, either overriding
+   -ExecutionPolicy: EnableScripts 0 (the setting disabled) means Restricted,
+   and 1 the policy that ExecutionPolicy names, any name it does not know
+   meaning Restricted too; without them the scope sets nothing. Returns 1
+   where the policy keeps the archive module's script (.psm1) from loading:
+   Restricted, and AllSigned, which loads a signed script only from a
+   publisher the machine trusts and otherwise asks, in a window nobody sees. */
+static int scripts_turned_off()
+{
+    static const HKEY SCOPES[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+    static const wchar_t *const LOADING[] = {L"Unrestricted", L"RemoteSigned", L"Bypass"};
+    for (HKEY scope : SCOPES) {
+        wchar_t enabled[16], policy[64];
+        if (policy_text(scope, L"EnableScripts", enabled, 16) != ERROR_SUCCESS)
+            continue;
+        if (wcscmp(enabled, L"0") == 0)
+            return 1;
+        if (wcscmp(enabled, L"1") != 0)
+            continue;
+        LSTATUS named = policy_text(scope, L"ExecutionPolicy", policy, 64);
+        if (named == ERROR_FILE_NOT_FOUND)
+            continue;
+        for (const wchar_t *name : LOADING)
+            if (named == ERROR_SUCCESS && _wcsicmp(policy, name) == 0)
+                return 0;
+        return 1;
+    }
+    return 0;
+}
+
 int main()
 {
     /* PowerShell reads its command line in UTF-16, whatever the ANSI code
@@ -487,8 +259,21 @@ int main()
     for (size_t form = 0; form < sizeof COMMAND_FORMS / sizeof COMMAND_FORMS[0]; form++) {
         if (!match_command(body, &COMMAND_FORMS[form], values))
             continue;
+        if (COMMAND_FORMS[form].kind == EXPAND_ARCHIVE && scripts_turned_off()) {
+            error_record record = {L"Microsoft.PowerShell.Archive\\Expand-Archive",
+                                   L"The module 'Microsoft.PowerShell.Archive' could not be loaded. For more "
+                                   L"information, run 'Import-Module Microsoft.PowerShell.Archive'.",
+                                   L"ObjectNotFound",
+                                   L"Microsoft.PowerShell.Archive\\Expand-Archive",
+                                   L"String",
+                                   L"",
+                                   L"CommandNotFoundException",
+                                   L"CouldNotAutoLoadModule"};
+            write_error(&record);
+            return 1;
+        }
         if (COMMAND_FORMS[form].kind == EXPAND_ARCHIVE)
-            return expand_archive(values[0], values[1]) ? 0 : 1;
+            return expand_archive(values[0], values[1]);
         /* The statements after New-Object fail on its null result too, so
            the session ends with status 1. */
         if (constrained_language_mode()) {
@@ -498,9 +283,8 @@ int main()
                    "Microsoft.PowerShell.Commands.NewObjectCommand\n");
             return 1;
         }
-        return create_shortcut(values[0], values[1], values[2], COMMAND_FORMS[form].literal_count == 4 ? values[3] : NULL)
-                   ? 0
-                   : 1;
+        char *icon_location = COMMAND_FORMS[form].literal_count == 4 ? values[3] : NULL;
+        return create_shortcut(values[0], values[1], values[2], icon_location) ? 0 : 1;
     }
     printf("powershell stand-in: unsupported command: %s\n", body);
     return 1;
