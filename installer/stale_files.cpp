@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "capacities.h"
+#include "long_path.h"
 
 /* path: the install folder, a backslash from base on, then a path of the
  * set's form. Whether each thing it passes through is there and none is a
@@ -71,11 +72,11 @@ static int remove_stale(wchar_t *path, size_t base, const path_check *check, con
 int remove_stale_files(const char *install_folder, const path_set *previous, const path_set *current,
                        path_set *kept)
 {
-    wchar_t folder[FOLDER_CAPACITY];
-    int units = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, folder, FOLDER_CAPACITY);
-    if (units == 0)
+    /* The \\?\ form: a package's files lie deep, past 260 units. */
+    wchar_t folder[FOLDER_CAPACITY + 8];
+    size_t base = long_path_form(install_folder, folder, sizeof folder / sizeof *folder), longest = 0;
+    if (base == 0)
         return 0;
-    size_t base = (size_t)units - 1, longest = 0;
     for (size_t i = 0; i < previous->count; i++) {
         size_t length = wcslen(previous->text + previous->starts[i]);
         longest = length > longest ? length : longest;

@@ -80,6 +80,24 @@ std::wstring wide(const std::string &path)
     return std::wstring(path.begin(), path.end());
 }
 
+// Makes each folder given that is not there yet, in the \\?\ form the narrow
+// calls cannot reach past 260 units (and so leave from an earlier run).
+bool make_long_folders(const std::vector<std::wstring> &folders)
+{
+    for (const std::wstring &folder : folders)
+        if (!CreateDirectoryW(folder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    return true;
+}
+
+void write_long_file(const std::wstring &path, const char *bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0;
+    WriteFile(file, bytes, (DWORD)strlen(bytes), &written, NULL);
+    CloseHandle(file);
+}
+
 std::string fresh_folder(const char *name)
 {
     const std::string folder = current_folder() + "\\clean-update\\" + name;
@@ -228,6 +246,15 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
                                 L"unit-0\\old.html", L"python\\python.exe", L"python\\python311._pth",
                                 L"emptied\\gone.txt", L"linked\\victim.html", L"never-there.txt"})
         ASSERT_EQ(add_path(&previous, L"", path, wcslen(path), wcschr(path, L'.') ? &as_brought : NULL), 0);
+    // Deeper than the 260 units the narrow calls reach.
+    const std::wstring deep = L"retired-package\\" + std::wstring(120, L'd') + L"\\" + std::wstring(120, L'e');
+    const std::wstring long_install = L"\\\\?\\" + wide(install);
+    ASSERT_TRUE(make_long_folders({long_install + L"\\retired-package",
+                                   long_install + L"\\" + deep.substr(0, deep.rfind(L'\\')),
+                                   long_install + L"\\" + deep}));
+    write_long_file(long_install + L"\\" + deep + L"\\module.py", "123456789");
+    const std::wstring deep_file_name = deep + L"\\module.py";
+    ASSERT_EQ(add_path(&previous, L"", deep_file_name.c_str(), deep_file_name.size(), &as_brought), 0);
     // Recorded before checks were kept: what it held is not known.
     ASSERT_EQ(add_path(&previous, L"", L"unit-0\\unknown.html", 19, NULL), 0);
     for (const wchar_t *path : {L"server.py", L"lessons\\one.html", L"python\\python.exe", L"emptied\\"})
@@ -247,7 +274,7 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
     free_path_set(&kept);
 
     for (const char *gone : {"lessons\\old.html", "retired", "unit-0\\old.html", "python\\python311._pth",
-                             "emptied\\gone.txt"})
+                             "emptied\\gone.txt", "retired-package"})
         EXPECT_FALSE(file_exists(install + "\\" + gone)) << gone;
     for (const char *stays : {"server.py", "lessons\\one.html", "lessons\\notes.txt", "lessons\\saved.html",
                               "lessons\\held.html", "unit-0\\answers.txt", "unit-0\\unknown.html",
@@ -312,16 +339,10 @@ TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
                                           {"lessons/", "lessons/one.html", upper + "/" + std::string(120, 'e') + "/f.txt"},
                                           UTF8_NAMES, {{"", 0}, {"123456789", CHECK_VALUE}, {"123456789", CHECK_VALUE}});
     std::wstring long_out = L"\\\\?\\" + wide(out);
-    for (const std::wstring &made : {long_out, long_out + L"\\lessons", long_out + L"\\" + wide(upper),
-                                     long_out + L"\\" + wide(deep)})
-        // What the narrow calls cannot reach stays from an earlier run.
-        ASSERT_TRUE(CreateDirectoryW(made.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(make_long_folders(
+        {long_out, long_out + L"\\lessons", long_out + L"\\" + wide(upper), long_out + L"\\" + wide(deep)}));
     auto put = [&](const std::string &name, const char *bytes) {
-        HANDLE file = CreateFileW((long_out + L"\\" + wide(name)).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0,
-                                  NULL);
-        DWORD written = 0;
-        WriteFile(file, bytes, (DWORD)strlen(bytes), &written, NULL);
-        CloseHandle(file);
+        write_long_file(long_out + L"\\" + wide(name), bytes);
     };
     put("lessons\\one.html", "123456789");
     put(deep + "\\f.txt", "123456789");
