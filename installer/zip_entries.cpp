@@ -1,6 +1,7 @@
 /* What a zip archive brings, read from its central directory (PKWARE's
  * APPNOTE.TXT, sections 4.3.12 and 4.3.16), the record Expand-Archive itself
- * unpacks by. */
+ * unpacks by, and where each entry's data lies past its local header
+ * (section 4.3.7). */
 #include "zip_entries.h"
 
 #include <stdlib.h>
@@ -9,6 +10,7 @@ enum {
     END_RECORD_SIZE = 22,
     LONGEST_COMMENT = 0xFFFF,
     CENTRAL_HEADER_SIZE = 46,
+    LOCAL_HEADER_SIZE = 30,
     FLAG_UTF8_NAME = 0x0800,
     /* Names not flagged UTF-8 are in the original IBM PC character set. */
     CODE_PAGE_IBM437 = 437,
@@ -16,6 +18,7 @@ enum {
 
 static const uint32_t END_RECORD_SIGNATURE = 0x06054b50;
 static const uint32_t CENTRAL_HEADER_SIGNATURE = 0x02014b50;
+static const uint32_t LOCAL_HEADER_SIGNATURE = 0x04034b50;
 
 static uint32_t read16(const unsigned char *bytes)
 {
@@ -27,7 +30,8 @@ static uint32_t read32(const unsigned char *bytes)
     return read16(bytes) | read16(bytes + 2) << 16;
 }
 
-int read_zip_bytes(HANDLE file, uint32_t offset, unsigned char *buffer, uint32_t size)
+/* size bytes of file from offset into buffer; 0 when all were read. */
+static int read_zip_bytes(HANDLE file, uint32_t offset, unsigned char *buffer, uint32_t size)
 {
     OVERLAPPED at = {};
     at.Offset = offset;
@@ -132,4 +136,14 @@ int add_zip_entries(path_set *set, const char *archive, const wchar_t *folder)
         status = next_zip_entry(&directory, &position, &entry) != 0 || add_zip_entry(set, folder, &entry) != 0;
     close_zip_directory(&directory);
     return status;
+}
+
+int read_zip_entry_data(HANDLE file, const zip_entry *entry, unsigned char *packed)
+{
+    unsigned char header[LOCAL_HEADER_SIZE];
+    if (read_zip_bytes(file, entry->local_header, header, LOCAL_HEADER_SIZE) != 0 ||
+        read32(header) != LOCAL_HEADER_SIGNATURE)
+        return 1;
+    uint32_t data = entry->local_header + LOCAL_HEADER_SIZE + read16(header + 26) + read16(header + 28);
+    return data < entry->local_header || read_zip_bytes(file, data, packed, entry->compressed_size) != 0;
 }

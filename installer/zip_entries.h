@@ -46,7 +46,9 @@ int add_zip_entry(path_set *set, const wchar_t *folder, const zip_entry *entry);
  * hold some of its entries. */
 int add_zip_entries(path_set *set, const char *archive, const wchar_t *folder);
 
-/* size bytes of file from offset into buffer; 0 when all were read. */
-int read_zip_bytes(HANDLE file, uint32_t offset, unsigned char *buffer, uint32_t size);
+/* Reads the entry's data as the archive holds it, compressed_size bytes
+ * past its local header, into packed. Returns 0, or 1 when no local header
+ * lies where the central one says or the data cannot be read whole. */
+int read_zip_entry_data(HANDLE file, const zip_entry *entry, unsigned char *packed);
 
 #endif

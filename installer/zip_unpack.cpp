@@ -1,5 +1,5 @@
-/* Unpacking a zip archive by the setup itself (PKWARE's APPNOTE.TXT: the
- * local header of section 4.3.7, stored and deflated data). */
+/* Unpacking a zip archive by the setup itself: its stored and deflated
+ * entries. */
 #include "zip_unpack.h"
 
 #include <windows.h>
@@ -13,20 +13,12 @@
 #include "zip_entries.h"
 
 enum {
-    LOCAL_HEADER_SIZE = 30,
     METHOD_STORED = 0,
     METHOD_DEFLATED = 8,
     /* 1980-01-01, the earliest date a zip holds: what .NET's ZipArchive
      * gives an entry whose date is no date (a month or day of 0). */
     EARLIEST_DOS_DATE = 1 << 5 | 1,
 };
-
-static const uint32_t LOCAL_HEADER_SIGNATURE = 0x04034b50;
-
-static uint32_t read16(const unsigned char *bytes)
-{
-    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8;
-}
 
 /* Makes each folder on the way to the last separator of path (from base
  * on), and the last one too when folder is set; an existing one must be a
@@ -54,25 +46,17 @@ static int make_folders(wchar_t *path, size_t base, int folder)
  * they cannot be read or are not what the directory says. */
 static unsigned char *entry_bytes(HANDLE archive, const zip_entry *entry)
 {
-    unsigned char header[LOCAL_HEADER_SIZE];
-    if (read_zip_bytes(archive, entry->local_header, header, LOCAL_HEADER_SIZE) != 0 ||
-        (read16(header) | read16(header + 2) << 16) != LOCAL_HEADER_SIGNATURE ||
-        (entry->method != METHOD_STORED && entry->method != METHOD_DEFLATED) ||
-        (entry->method == METHOD_STORED && entry->compressed_size != entry->check.size))
+    int stored = entry->method == METHOD_STORED;
+    if ((!stored && entry->method != METHOD_DEFLATED) || (stored && entry->compressed_size != entry->check.size))
         return NULL;
-    uint32_t data = entry->local_header + LOCAL_HEADER_SIZE + read16(header + 26) + read16(header + 28);
-    unsigned char *packed = (unsigned char *)malloc((size_t)entry->compressed_size + 1);
     unsigned char *bytes = (unsigned char *)malloc((size_t)entry->check.size + 1);
-    size_t produced = 0;
-    int ok = packed && bytes && data >= entry->local_header &&
-             read_zip_bytes(archive, data, packed, entry->compressed_size) == 0;
-    if (ok && entry->method == METHOD_STORED) {
-        memcpy(bytes, packed, entry->compressed_size);
-        produced = entry->compressed_size;
-    } else if (ok) {
-        ok = inflate_raw(packed, entry->compressed_size, bytes, (size_t)entry->check.size, &produced) == 0;
-    }
-    free(packed);
+    /* A stored entry's data is its bytes: read straight into place. */
+    unsigned char *packed = stored ? bytes : (unsigned char *)malloc((size_t)entry->compressed_size + 1);
+    size_t produced = stored ? entry->compressed_size : 0;
+    int ok = packed && bytes && read_zip_entry_data(archive, entry, packed) == 0 &&
+             (stored || inflate_raw(packed, entry->compressed_size, bytes, (size_t)entry->check.size, &produced) == 0);
+    if (!stored)
+        free(packed);
     if (!ok || produced != entry->check.size || crc32_update(0, bytes, produced) != entry->check.crc) {
         free(bytes);
         return NULL;
