@@ -19,6 +19,10 @@ import unicodedata
 REQUIRED = "required"
 PART = "part"
 ICON = "icon"
+# The embeddable Python the installer's path file is written for and the
+# course's packages are resolved for, and its official archive.
+RUNTIME_PYTHON = "3.12.10"
+OFFICIAL_RUNTIME_URL = f"https://www.python.org/ftp/python/{RUNTIME_PYTHON}/python-{RUNTIME_PYTHON}-embed-amd64.zip"
 # The one table the format is defined by: each field's name, the installer's
 # constant it becomes (None: none of its own), its default (REQUIRED, None
 # for none, or another field's name for that field's value), what it means
@@ -30,10 +34,10 @@ FIELD_TABLE = (
      "Lantern"),
     ("user_agent", "USER_AGENT", REQUIRED, "the HTTP user agent of the setup's downloads", "LanternSetup/1"),
     ("runtime_url", "PYTHON_URL", REQUIRED, "the https:// address of the embeddable Python runtime's archive",
-     "https://www.python.org/ftp/python/3.12.10/python-3.12.10-embed-amd64.zip"),
+     OFFICIAL_RUNTIME_URL),
     ("runtime_sha256", "PYTHON_SHA256", REQUIRED,
      "its pin: 64 lower-case hexadecimal digits, or file:NAME to compute it from NAME in the files folder",
-     "file:python-3.12.10-embed-amd64.zip"),
+     "file:" + OFFICIAL_RUNTIME_URL.rsplit("/", 1)[1]),
     ("runtime_label", "PYTHON_LABEL", REQUIRED, "how the setup's messages name the runtime", "the Python runtime"),
     ("payload_base_url", "PAYLOAD_BASE_URL", REQUIRED, "the https:// address the parts are served under, no / at "
      "its end", "https://files.example.org/lantern"),

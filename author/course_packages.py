@@ -30,6 +30,7 @@ from packaging.tags import compatible_tags, cpython_tags
 from packaging.utils import InvalidWheelFilename, canonicalize_name, parse_wheel_filename
 from packaging.version import InvalidVersion
 
+import course_description
 import course_rules
 import make_zip
 import requirements_file
@@ -40,15 +41,15 @@ import wheel_layout
 # as Windows 10 22H2 gives it).
 TARGET_ENVIRONMENT = {
     "implementation_name": "cpython",
-    "implementation_version": "3.12.10",
+    "implementation_version": course_description.RUNTIME_PYTHON,
     "os_name": "nt",
     "platform_machine": "AMD64",
     "platform_python_implementation": "CPython",
     "platform_release": "10",
     "platform_system": "Windows",
     "platform_version": "10.0.19045",
-    "python_full_version": "3.12.10",
-    "python_version": "3.12",
+    "python_full_version": course_description.RUNTIME_PYTHON,
+    "python_version": ".".join(course_description.RUNTIME_PYTHON.split(".")[:2]),
     "sys_platform": "win32",
 }
 TARGET_PYTHON = tuple(int(number) for number in TARGET_ENVIRONMENT["python_version"].split("."))

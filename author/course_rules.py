@@ -25,6 +25,8 @@ RUNTIME_FOLDER = "python"
 # installer puts it on the runtime's path beside the install folder itself.
 PACKAGES_FOLDER = "packages"
 DRIVE = re.compile(r"[A-Za-z]:")
+# The XY of the Python that --packages resolves the course's packages for.
+PACKAGES_PYTHON = "".join(course_description.RUNTIME_PYTHON.split(".")[:2])
 # What Windows PowerShell's Expand-Archive can unpack.
 UNPACKED_METHODS = {zipfile.ZIP_STORED: "stored", zipfile.ZIP_DEFLATED: "deflated"}
 # A name flagged as UTF-8 (APPNOTE.TXT, general purpose bit 11); any other
@@ -118,13 +120,14 @@ def top_scripts(entries):
     return [segments(entry)[0] for entry in entries if len(segments(entry)) == 1 and entry.lower().endswith(".py")]
 
 
-def embeddable_runtime(entries):
-    """Whether a runtime archive holds, beside python.exe, what the
-    embeddable Python for Windows always does: its pythonXY.dll, pythonXY.zip
-    and pythonXY._pth, for one XY."""
+def embeddable_version(entries):
+    """The XY of the embeddable Python for Windows that a runtime archive is,
+    by what it always holds beside python.exe: its pythonXY.dll, pythonXY.zip
+    and pythonXY._pth; None when it is not one."""
     top = {windows_case(segments(entry)[0]) for entry in entries if len(segments(entry)) == 1}
     versions = {name[len("PYTHON"):-len(".DLL")] for name in top if re.fullmatch(r"PYTHON3[0-9]+\.DLL", name)}
-    return any(f"PYTHON{version}.ZIP" in top and f"PYTHON{version}._PTH" in top for version in versions)
+    return next((version for version in sorted(versions)
+                 if f"PYTHON{version}.ZIP" in top and f"PYTHON{version}._PTH" in top), None)
 
 
 def not_embeddable_warning(runtime):
@@ -139,7 +142,7 @@ def check_course(values, parts, files, staged):
     where it is packed until the checks pass."""
     install_folder = INSTALL_FOLDER_ON_A_REAL_MACHINE + values["install_folder"]
     runtime = course_description.pin_file(values["runtime_sha256"], files)
-    warnings = []
+    warnings, version = [], None
     if runtime:
         entries = entries_of(staged.get(os.path.normpath(runtime), runtime), runtime)
         check_entries(entries, runtime, install_folder + "\\" + RUNTIME_FOLDER)
@@ -147,7 +150,8 @@ def check_course(values, parts, files, staged):
         if not found:
             raise course_description.DescriptionError(
                 f"{runtime}: no python.exe at the top of the runtime folder{further_down(deeper)}")
-        if not embeddable_runtime(entries):
+        version = embeddable_version(entries)
+        if not version:
             warnings.append(not_embeddable_warning(runtime))
     server_at_top, deeper, scripts = False, None, []
     archives = [course_description.pin_file(pin, files) for _, pin, _ in parts]
@@ -157,6 +161,14 @@ def check_course(values, parts, files, staged):
         found, deeper_here = at_top(entries, "server.py")
         server_at_top, deeper = server_at_top or found, deeper or (deeper_here and f"{deeper_here} in {archive}")
         scripts += top_scripts(entries)
+        # Packages resolved for one Python may not import on another: a
+        # compiled module is built for one version only.
+        packages = any(windows_case(segments(entry)[0]) == windows_case(PACKAGES_FOLDER) for entry in entries)
+        if packages and version and version != PACKAGES_PYTHON:
+            raise course_description.DescriptionError(
+                f"{runtime}: the embeddable Python {version[0]}.{version[1:]}, but {archive} brings the "
+                f"{PACKAGES_FOLDER} folder, whose packages --packages resolves for Python "
+                f"{PACKAGES_PYTHON[0]}.{PACKAGES_PYTHON[1:]}; pin {course_description.OFFICIAL_RUNTIME_URL}")
     if all(archives) and not server_at_top:
         found = f"the .py files at its top are {', '.join(sorted(scripts))}" if scripts else "no .py file is at its top"
         raise course_description.DescriptionError(

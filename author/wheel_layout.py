@@ -33,8 +33,9 @@ def installed_record(data, data_folder):
     rows = io.StringIO()
     writer = csv.writer(rows, lineterminator="\n")
     for row in csv.reader(io.StringIO(data.decode("utf-8"))):
-        if row and destination(row[0], data_folder):
-            writer.writerow([destination(row[0], data_folder), *row[1:]])
+        landed = destination(row[0], data_folder) if row else None
+        if landed:
+            writer.writerow([landed, *row[1:]])
     return rows.getvalue().encode("utf-8")
 
 

@@ -70,6 +70,16 @@ def added(archive, name):
     return lambda course: dict(course, **{archive: dict(course[archive], **{name: "x\n"})})
 
 
+# What the embeddable Python for Windows holds beside python.exe.
+EMBEDDABLE = {"python.exe": "MZ\n", "python312.dll": "MZ\n", "python312.zip": "PK\n", "python312._pth": ".\n"}
+
+
+def packages_on_python311(course):
+    """The course with packages, on the embeddable Python 3.11."""
+    runtime = {name.replace("312", "311"): text for name, text in EMBEDDABLE.items()}
+    return dict(added("app.zip", "packages/fast/__init__.py")(course), **{"runtime.zip": runtime})
+
+
 # Each rule, a course that breaks it (a change to the folders packed, or an
 # archive given in the files folder) and what the message must say.
 FAULTS = [
@@ -95,9 +105,10 @@ FAULTS = [
     ("server under another name", moved("extra.ZIP", "server.py", "main.py"),
      {"app.zip": zip_of("pages/index.html", "setup.py")},
      ["no server.py at the top", "the launcher runs server.py there; the .py files at its top are main.py, setup.py"]),
+    ("packages for another Python", packages_on_python311, {},
+     ["runtime.zip: the embeddable Python 3.11, but ", "app.zip brings the packages folder, whose packages "
+      "--packages resolves for Python 3.12; pin https://www.python.org/ftp/python/3.12.10/"]),
 ]
-# What the embeddable Python for Windows holds beside python.exe.
-EMBEDDABLE = {"python.exe": "MZ\n", "python312.dll": "MZ\n", "python312.zip": "PK\n", "python312._pth": ".\n"}
 
 
 class ArchiveRules(unittest.TestCase):

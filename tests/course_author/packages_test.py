@@ -221,6 +221,9 @@ class TheOneCommand(unittest.TestCase):
                 ("a path too long for windows", ["deep==1.0"], given, f"deps.zip: packages/{TOO_DEEP}: "),
                 ("one name packed twice", ["app==1.0"], given + ["--pack", f"deps.zip={self.course}"],
                  "deps.zip is given to --pack too"),
+                ("one name packed twice by one option", ["app==1.0"],
+                 given + ["--pack", f"deps.zip={self.course}"] * 2,
+                 f"--pack deps.zip={self.course}: deps.zip is given to --pack too"),
                 ("no wheels folder", ["app==1.0"], ["--wheels", os.path.join(self.work, "none")],
                  f"--wheels {os.path.join(self.work, 'none')}: not a folder")]:
             with self.subTest(kind):
