@@ -6,14 +6,14 @@
 
 #include <stdlib.h>
 
+#include "system_code_page.h"
+
 enum {
     END_RECORD_SIZE = 22,
     LONGEST_COMMENT = 0xFFFF,
     CENTRAL_HEADER_SIZE = 46,
     LOCAL_HEADER_SIZE = 30,
     FLAG_UTF8_NAME = 0x0800,
-    /* Names not flagged UTF-8 are in the original IBM PC character set. */
-    CODE_PAGE_IBM437 = 437,
 };
 
 static const uint32_t END_RECORD_SIGNATURE = 0x06054b50;
@@ -114,7 +114,8 @@ int add_zip_entry(path_set *set, const wchar_t *folder, const zip_entry *entry)
 {
     /* A name has no more UTF-16 units than bytes. */
     wchar_t *name = (wchar_t *)malloc(((size_t)entry->name_length + 1) * sizeof *name);
-    UINT code_page = entry->flags & FLAG_UTF8_NAME ? CP_UTF8 : CODE_PAGE_IBM437;
+    /* Not flagged UTF-8, a name is what Expand-Archive makes of it. */
+    UINT code_page = entry->flags & FLAG_UTF8_NAME ? CP_UTF8 : system_ansi_code_page();
     int units = name && entry->name_length > 0
                     ? MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, (const char *)entry->name,
                                           (int)entry->name_length, name, (int)entry->name_length)

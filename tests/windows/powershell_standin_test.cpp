@@ -16,6 +16,7 @@
 #include "file_check.h"
 #include "folder_tree.h"
 #include "test_support.h"
+#include "unpacked_check.h"
 
 namespace {
 
@@ -249,6 +250,8 @@ TEST_F(PowershellStandin, NamesWithoutTheUtf8FlagAreInTheSystemsAnsiCodePage)
     const std::wstring wide(destination.begin(), destination.end());
     EXPECT_NE(GetFileAttributesW((wide + L"\\caf\u00e9.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesW((wide + L"\\na\u00efve.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    // The setup reads the names as it does, so it finds what it unpacked.
+    EXPECT_EQ(check_unpacked((folder + "\\test.zip").c_str(), destination.c_str()), 0);
 }
 
 // .NET's ZipArchive reads the central directory through and refuses an

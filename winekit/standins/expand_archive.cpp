@@ -26,6 +26,7 @@
 #include <wchar.h>
 
 #include "error_record.h"
+#include "system_code_page.h"
 #include "zip_archive.h"
 
 enum {
@@ -50,17 +51,6 @@ typedef struct {
     wchar_t *made;
     size_t made_length;
 } expansion;
-
-/* .NET Framework's Encoding.Default: the system's ANSI code page, which this
- * program's UTF-8 manifest hides from GetACP. */
-static unsigned system_ansi_code_page()
-{
-    wchar_t value[16] = L"";
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Nls\\CodePage", L"ACP", RRF_RT_REG_SZ,
-                 NULL, value, &size);
-    return (unsigned)wcstoul(value, NULL, 10);
-}
 
 static int is_folder(const wchar_t *path)
 {
