@@ -66,6 +66,14 @@ TEST_F(PythonStandin, StartsAsTheEmbeddableRuntimeDoes)
     EXPECT_EQ(outcome("python312.zip\r\n.\r\n..\r\n..\\packages\r\n"),
               "lesson imported user_site=False customized=False");
     EXPECT_EQ(outcome("python312.zip\r\n.\r\nimport site\r\n"), "missing lesson user_site=True customized=True");
+    // Only 3.12's own zip holds a standard library it starts on: without
+    // it the runtime does not start.
+    ASSERT_TRUE(write_file(course + "\\python\\python312._pth", "python311.zip\r\n.\r\n..\r\n"));
+    ASSERT_TRUE(DeleteFileA((course + "\\outcome.txt").c_str()));
+    program_run run;
+    ASSERT_EQ(run_captured("\"" + course + "\\python\\python.exe\" server.py", &run, course.c_str()), 0);
+    EXPECT_NE(run.exit_code, 0u);
+    EXPECT_FALSE(file_exists(course + "\\outcome.txt"));
 }
 
 } // namespace

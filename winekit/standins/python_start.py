@@ -13,11 +13,12 @@ their .pth files processed, then imports sitecustomize and usercustomize.
 Without one, a normal installation's start: the script's folder, the
 standard library and the runtime folder, then site."""
 import os
-import re
 import runpy
 import sys
 
-STANDARD_LIBRARY_ZIP = re.compile(r"python3[0-9]+\.zip", re.IGNORECASE)
+# The zip of 3.12's standard library; one of another version holds no
+# standard library this runtime can start on.
+STANDARD_LIBRARY_ZIP = "python312.zip"
 
 
 def path_file_entries(path_file, runtime, standard_library):
@@ -33,7 +34,7 @@ def path_file_entries(path_file, runtime, standard_library):
                 imports_site = True
             elif line.startswith("import "):
                 print("unsupported 'import' line in ._pth file", file=sys.stderr)
-            elif STANDARD_LIBRARY_ZIP.fullmatch(line.replace("\\", "/").rsplit("/", 1)[-1]):
+            elif line.replace("\\", "/").rsplit("/", 1)[-1].lower() == STANDARD_LIBRARY_ZIP:
                 entries += standard_library
             else:
                 entries.append(os.path.join(runtime, line.replace("\\", "/")))
