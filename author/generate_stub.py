@@ -50,7 +50,7 @@ def render(values, parts, source):
     lines = [
         f"/* The constants of one course's installer, generated from {os.path.basename(source)}",
         " * by author/generate_stub.py: edit the description, not this file. */",
-        '#include "manifest.h"',
+        '#include "common/manifest.h"',
         "",
     ]
     for key, name in FIELDS.items():

@@ -11,8 +11,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "download.h"
-#include "manifest.h"
+#include "common/manifest.h"
+#include "download/download.h"
 
 static double seconds_now(void)
 {

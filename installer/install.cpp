@@ -11,21 +11,21 @@
 #include <windows.h>
 #include <stdio.h>
 
-#include "capacities.h"
-#include "clean_update.h"
-#include "console.h"
-#include "fetch_archive.h"
-#include "folder_tree.h"
-#include "install_folder.h"
-#include "install_guards.h"
-#include "launcher.h"
-#include "manifest.h"
-#include "powershell_command.h"
-#include "run_hidden.h"
-#include "runtime_path_file.h"
-#include "uninstall_entry.h"
-#include "unpacked_check.h"
-#include "zip_unpack.h"
+#include "app/folder_tree.h"
+#include "app/install_folder.h"
+#include "app/launcher.h"
+#include "app/uninstall_entry.h"
+#include "common/capacities.h"
+#include "common/console.h"
+#include "common/manifest.h"
+#include "download/fetch_archive.h"
+#include "update/clean_update.h"
+#include "update/runtime_path_file.h"
+#include "windows/install_guards.h"
+#include "windows/powershell_command.h"
+#include "windows/run_hidden.h"
+#include "zip/unpacked_check.h"
+#include "zip/zip_unpack.h"
 
 /* Far beyond what unpacking any course takes, short of for ever. */
 static const unsigned long UNPACK_TIME_LIMIT_MS = 30ul * 60 * 1000;

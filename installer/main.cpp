@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <string.h>
 
+#include "app/uninstall.h"
 #include "install.h"
 #include "selftest.h"
-#include "uninstall.h"
 
 int main(int argc, char **argv)
 {

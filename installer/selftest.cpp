@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "console.h"
-#include "manifest.h"
+#include "common/console.h"
+#include "common/manifest.h"
 #include "sha256.h"
 
 typedef struct {

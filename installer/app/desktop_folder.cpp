@@ -1,14 +1,14 @@
 /* Where the learner's Desktop really is: the shell's answer, which follows
  * the folder's redirection in the registry, against the place the Desktop
  * has when nothing moved it. */
-#include "desktop_folder.h"
+#include "app/desktop_folder.h"
 
 #include <windows.h>
 #include <shlobj.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "manifest.h"
+#include "common/manifest.h"
 
 /* FOLDERID_Desktop, spelled out here: the library that defines it holds
  * every GUID of the SDK in one object, which would nearly double the

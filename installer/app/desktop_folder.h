@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 /* When the shell keeps the user's Desktop somewhere other than its default
  * place under the profile (OneDrive's folder backup, a school's folder

@@ -17,15 +17,15 @@
  * the walk goes no deeper than DEEPEST levels, which no course or learner
  * nests folders to: what lies deeper is not counted, and stays, named, when
  * the tree is removed, rather than crashing the program. */
-#include "folder_tree.h"
+#include "app/folder_tree.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "console.h"
-#include "long_path.h"
+#include "common/console.h"
+#include "windows/long_path.h"
 
 enum { DEEPEST = 1000 };
 

@@ -1,12 +1,12 @@
 /* Where the course is installed: the same folder for the installation and
  * for its removal. */
-#include "install_folder.h"
+#include "app/install_folder.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "manifest.h"
+#include "common/manifest.h"
 
 void format_install_folder(char install_folder[FOLDER_CAPACITY])
 {

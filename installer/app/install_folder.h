@@ -2,7 +2,7 @@
 #ifndef QUILLBY_INSTALL_FOLDER_H
 #define QUILLBY_INSTALL_FOLDER_H
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 /* The install folder under LOCALAPPDATA, or under the current folder when it
  * is unset, as a full path: the children run elsewhere, so a relative path

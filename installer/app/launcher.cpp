@@ -1,18 +1,18 @@
 /* The last steps of an installation: launcher script, desktop shortcut, start. */
-#include "launcher.h"
+#include "app/launcher.h"
 
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
 
-#include "capacities.h"
-#include "console.h"
-#include "desktop_folder.h"
-#include "manifest.h"
-#include "powershell_command.h"
-#include "run_hidden.h"
-#include "shell_shortcut.h"
-#include "uninstall_entry.h"
+#include "app/desktop_folder.h"
+#include "app/shell_shortcut.h"
+#include "app/uninstall_entry.h"
+#include "common/capacities.h"
+#include "common/console.h"
+#include "common/manifest.h"
+#include "windows/powershell_command.h"
+#include "windows/run_hidden.h"
 
 /* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
 static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;

@@ -2,12 +2,12 @@
  * is the shell's to define. It makes the shortcut where PowerShell may not:
  * in Constrained Language Mode (AppLocker, WDAC, Smart App Control)
  * New-Object refuses every COM class. */
-#include "shell_shortcut.h"
+#include "app/shell_shortcut.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 /* CLSID_ShellLink, IID_IShellLinkW and IID_IPersistFile, spelled out here:
  * the library that defines them holds every GUID of the SDK in one object,

@@ -15,7 +15,7 @@
  * own entry names it, as when Windows runs the entry's command, whatever
  * LOCALAPPDATA says by then; the copy is handed that folder and checks it
  * the same way. */
-#include "uninstall.h"
+#include "app/uninstall.h"
 
 #include <windows.h>
 #include <stdint.h>
@@ -23,15 +23,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "capacities.h"
-#include "console.h"
-#include "desktop_folder.h"
-#include "folder_tree.h"
-#include "install_folder.h"
-#include "install_guards.h"
-#include "manifest.h"
-#include "shell_shortcut.h"
-#include "uninstall_entry.h"
+#include "app/desktop_folder.h"
+#include "app/folder_tree.h"
+#include "app/install_folder.h"
+#include "app/shell_shortcut.h"
+#include "app/uninstall_entry.h"
+#include "common/capacities.h"
+#include "common/console.h"
+#include "common/manifest.h"
+#include "windows/install_guards.h"
 
 /* Ending takes the program it replaces a moment; past this, the copy goes on
  * and names that program's file if it still cannot go. */

@@ -1,17 +1,17 @@
 /* The course in Windows' list of installed apps: a key of its own under the
  * user's Uninstall key, named after the install folder, so that two install
  * folders of one course are two entries and each removes its own. */
-#include "uninstall_entry.h"
+#include "app/uninstall_entry.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "capacities.h"
-#include "folder_tree.h"
-#include "install_guards.h"
-#include "manifest.h"
-#include "uninstall.h"
+#include "app/folder_tree.h"
+#include "app/uninstall.h"
+#include "common/capacities.h"
+#include "common/manifest.h"
+#include "windows/install_guards.h"
 
 static const char UNINSTALL_KEYS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 /* The copy of the program kept in the install folder: run bare, it installs

@@ -3,7 +3,7 @@
 #ifndef QUILLBY_UNINSTALL_ENTRY_H
 #define QUILLBY_UNINSTALL_ENTRY_H
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 /* Keeps a copy of this program in install_folder (keep_program_copy), which
  * the entry's uninstall command runs long after the setup itself was

@@ -6,7 +6,7 @@
  * bound for a console therefore goes to it as UTF-16, which it shows as
  * written; the console's code page, which outlives this program when it was
  * started from a prompt, is never changed. */
-#include "console.h"
+#include "common/console.h"
 
 #include <windows.h>
 #include <stdarg.h>

@@ -5,14 +5,14 @@
  * starts over only from a whole new one, and takes nothing from any other,
  * so the digest always covers exactly the bytes in the file and the pin
  * alone judges them. */
-#include "download.h"
-#include "download_seam.h"
+#include "download/download.h"
+#include "download/download_seam.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "console.h"
-#include "manifest.h"
+#include "common/console.h"
+#include "common/manifest.h"
 #include "sha256.h"
 
 enum { TRANSFER_BUFFER_SIZE = 16384, PROGRESS_EVERY = 524288 };

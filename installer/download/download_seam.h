@@ -4,7 +4,7 @@
 #ifndef QUILLBY_DOWNLOAD_SEAM_H
 #define QUILLBY_DOWNLOAD_SEAM_H
 
-#include "wininet_library.h"
+#include "download/wininet_library.h"
 
 /* How many fresh requests a broken transfer may make, after the first. */
 enum { FRESH_REQUESTS = 3 };

@@ -2,14 +2,14 @@
  * there passes its pin, else from its address. A teacher's USB stick or a
  * school share holding the setup and its archives so installs with no
  * network; the copies there are only ever read. */
-#include "fetch_archive.h"
+#include "download/fetch_archive.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "capacities.h"
-#include "download.h"
+#include "common/capacities.h"
+#include "download/download.h"
 
 /* The file in folder named as url's last segment into beside; 0 when there
  * is one and it is not path itself (run from the download folder, the copy

@@ -1,5 +1,5 @@
 /* WinINet, loaded on demand from the system folder only. */
-#include "wininet_library.h"
+#include "download/wininet_library.h"
 
 /* GetProcAddress hands back a generic pointer; each is cast to the type the
  * header declares for that entry point. */

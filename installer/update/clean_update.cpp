@@ -2,19 +2,19 @@
  * record each installation keeps of what its archives brought tells the
  * lessons and runtime files a new version dropped from what the learner
  * wrote, which stays. */
-#include "clean_update.h"
+#include "update/clean_update.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "capacities.h"
-#include "file_check.h"
-#include "install_record.h"
-#include "manifest.h"
-#include "path_set.h"
-#include "stale_files.h"
-#include "zip_entries.h"
+#include "common/capacities.h"
+#include "common/manifest.h"
+#include "update/install_record.h"
+#include "update/stale_files.h"
+#include "zip/file_check.h"
+#include "zip/path_set.h"
+#include "zip/zip_entries.h"
 
 static const char RECORD_NAME[] = "installed-files.txt";
 

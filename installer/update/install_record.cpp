@@ -1,12 +1,12 @@
 /* The record of what an installation's archives put in the install folder. */
-#include "install_record.h"
+#include "update/install_record.h"
 
 #include <windows.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "whole_file.h"
+#include "windows/whole_file.h"
 
 /* A line's check after its path: a tab, 1 to 20 decimal digits, a tab and
  * eight hexadecimal ones. */

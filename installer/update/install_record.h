@@ -6,7 +6,7 @@
 #ifndef QUILLBY_INSTALL_RECORD_H
 #define QUILLBY_INSTALL_RECORD_H
 
-#include "path_set.h"
+#include "zip/path_set.h"
 
 /* Adds the paths of the record at record_file (narrow text) to set, with
  * their checks. Returns 0, or 1 when there is no record, it cannot be read or

@@ -1,14 +1,14 @@
 /* The runtime's path file, extended to the course's modules and packages. */
-#include "runtime_path_file.h"
+#include "update/runtime_path_file.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "capacities.h"
-#include "manifest.h"
-#include "whole_file.h"
+#include "common/capacities.h"
+#include "common/manifest.h"
+#include "windows/whole_file.h"
 
 /* The official file is some 80 bytes; one of this size is no path file. */
 static const size_t PATH_FILE_LIMIT = 64 * 1024;

@@ -1,13 +1,13 @@
 /* Removing what an earlier installation's archives brought and a new one's
  * do not: the lessons a course dropped, the files of a runtime replaced. */
-#include "stale_files.h"
+#include "update/stale_files.h"
 
 #include <windows.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "capacities.h"
-#include "long_path.h"
+#include "common/capacities.h"
+#include "windows/long_path.h"
 
 /* path: the install folder, a backslash from base on, then a path of the
  * set's form. Whether each thing it passes through is there and none is a

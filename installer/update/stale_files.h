@@ -3,7 +3,7 @@
 #ifndef QUILLBY_STALE_FILES_H
 #define QUILLBY_STALE_FILES_H
 
-#include "path_set.h"
+#include "zip/path_set.h"
 
 /* Removes from install_folder (a full path, narrow text) each file and empty
  * folder that previous names and current (sorted) does not, then each folder

@@ -1,13 +1,13 @@
 /* What must hold before an installation touches anything: no other setup at
  * work on the same install folder, and no course running from it. */
-#include "install_guards.h"
+#include "windows/install_guards.h"
 
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <wchar.h>
 
-#include "capacities.h"
-#include "console.h"
+#include "common/capacities.h"
+#include "common/console.h"
 #include "sha256.h"
 
 /* The digest of the folder upper-cased, as Windows compares paths: a folder

@@ -1,10 +1,10 @@
 /* The \\?\ form of a folder's path. */
-#include "long_path.h"
+#include "windows/long_path.h"
 
 #include <windows.h>
 #include <stdio.h>
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 size_t long_path_form(const char *folder, wchar_t *out, size_t capacity)
 {

@@ -1,5 +1,5 @@
 /* The PowerShell command lines that unpack an archive and make a shortcut. */
-#include "powershell_command.h"
+#include "windows/powershell_command.h"
 
 #include <windows.h>
 #include <stdio.h>

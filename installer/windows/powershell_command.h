@@ -8,7 +8,7 @@
 #ifndef QUILLBY_POWERSHELL_COMMAND_H
 #define QUILLBY_POWERSHELL_COMMAND_H
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 /* Each %s stands for one quoted path. Windows PowerShell 5.1's Expand-Archive
  * draws a progress record per entry, window or not, which makes an archive of

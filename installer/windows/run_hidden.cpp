@@ -1,5 +1,5 @@
 /* Runs one command line as a child process with no window and waits for it. */
-#include "run_hidden.h"
+#include "windows/run_hidden.h"
 
 #include <windows.h>
 #include <stdlib.h>

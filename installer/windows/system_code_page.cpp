@@ -1,5 +1,5 @@
 /* The system's ANSI code page, past the manifest's UTF-8. */
-#include "system_code_page.h"
+#include "windows/system_code_page.h"
 
 #include <windows.h>
 #include <wchar.h>

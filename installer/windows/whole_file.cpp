@@ -1,11 +1,11 @@
 /* Small files read and replaced whole. */
-#include "whole_file.h"
+#include "windows/whole_file.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "capacities.h"
+#include "common/capacities.h"
 
 char *read_whole_file(const char *path, size_t limit, size_t *length)
 {

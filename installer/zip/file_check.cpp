@@ -1,5 +1,5 @@
 /* A file's size and CRC-32, read through. */
-#include "file_check.h"
+#include "zip/file_check.h"
 
 #include <windows.h>
 #include <stdlib.h>

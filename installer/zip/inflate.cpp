@@ -3,7 +3,7 @@
  * description of canonical codes: slower than zlib's tables, but a few hundred
  * bytes of code in a program with a size budget, and short enough to check
  * against the RFC by eye. */
-#include "inflate.h"
+#include "zip/inflate.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
 /* A set of paths relative to the install folder, as Windows compares them:
  * letter case aside, unit by unit. */
-#include "path_set.h"
+#include "zip/path_set.h"
 
 #include <windows.h>
 #include <stdlib.h>

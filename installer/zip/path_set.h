@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-#include "file_check.h"
+#include "zip/file_check.h"
 
 /* What a path's file held when its archive brought it; known is 0 for a
  * folder, and for a file whose record said nothing of it. */

@@ -1,14 +1,14 @@
 /* Whether an archive came out whole, entry by entry. */
-#include "unpacked_check.h"
+#include "zip/unpacked_check.h"
 
 #include <windows.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "file_check.h"
-#include "long_path.h"
-#include "path_set.h"
-#include "zip_entries.h"
+#include "windows/long_path.h"
+#include "zip/file_check.h"
+#include "zip/path_set.h"
+#include "zip/zip_entries.h"
 
 int check_unpacked(const char *archive, const char *destination)
 {

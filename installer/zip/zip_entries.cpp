@@ -2,11 +2,11 @@
  * APPNOTE.TXT, sections 4.3.12 and 4.3.16), the record Expand-Archive itself
  * unpacks by, and where each entry's data lies past its local header
  * (section 4.3.7). */
-#include "zip_entries.h"
+#include "zip/zip_entries.h"
 
 #include <stdlib.h>
 
-#include "system_code_page.h"
+#include "windows/system_code_page.h"
 
 enum {
     END_RECORD_SIZE = 22,

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "path_set.h"
+#include "zip/path_set.h"
 
 /* An archive's central directory, read whole: the zip of one part, without
  * Zip64 records, that Windows PowerShell's Expand-Archive unpacks. */

@@ -1,16 +1,16 @@
 /* Unpacking a zip archive by the setup itself: its stored and deflated
  * entries. */
-#include "zip_unpack.h"
+#include "zip/zip_unpack.h"
 
 #include <windows.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "file_check.h"
-#include "inflate.h"
-#include "long_path.h"
-#include "path_set.h"
-#include "zip_entries.h"
+#include "windows/long_path.h"
+#include "zip/file_check.h"
+#include "zip/inflate.h"
+#include "zip/path_set.h"
+#include "zip/zip_entries.h"
 
 enum {
     METHOD_STORED = 0,

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "deflate_builder.h"
-#include "inflate.h"
+#include "zip/inflate.h"
 
 namespace {
 

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "clean_update.h"
-#include "file_check.h"
-#include "install_record.h"
-#include "path_set.h"
-#include "stale_files.h"
 #include "test_support.h"
-#include "unpacked_check.h"
-#include "zip_entries.h"
-#include "zip_unpack.h"
+#include "update/clean_update.h"
+#include "update/install_record.h"
+#include "update/stale_files.h"
+#include "zip/file_check.h"
+#include "zip/path_set.h"
+#include "zip/unpacked_check.h"
+#include "zip/zip_entries.h"
+#include "zip/zip_unpack.h"
 
 namespace {
 

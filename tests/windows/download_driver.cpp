@@ -3,7 +3,7 @@
 // Usage: download_driver URL PATH EXPECTED LABEL
 #include <stdio.h>
 
-#include "download.h"
+#include "download/download.h"
 
 int main(int argc, char **argv)
 {

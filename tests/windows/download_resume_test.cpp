@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "download_seam.h"
-#include "fetch_archive.h"
+#include "download/download_seam.h"
+#include "download/fetch_archive.h"
 #include "sha256.h"
 #include "test_support.h"
 

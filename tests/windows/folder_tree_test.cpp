@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "folder_tree.h"
+#include "app/folder_tree.h"
 #include "test_support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "install_guards.h"
 #include "test_support.h"
+#include "windows/install_guards.h"
 
 namespace {
 

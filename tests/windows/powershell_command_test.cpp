@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "powershell_command.h"
+#include "windows/powershell_command.h"
 
 namespace {
 

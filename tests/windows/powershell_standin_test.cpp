@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "file_check.h"
-#include "folder_tree.h"
+#include "app/folder_tree.h"
 #include "test_support.h"
-#include "unpacked_check.h"
+#include "zip/file_check.h"
+#include "zip/unpacked_check.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "run_hidden.h"
 #include "test_support.h"
+#include "windows/run_hidden.h"
 
 namespace {
 

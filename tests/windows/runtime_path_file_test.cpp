@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "runtime_path_file.h"
 #include "test_support.h"
+#include "update/runtime_path_file.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include <wchar.h>
 
 #include "error_record.h"
-#include "system_code_page.h"
+#include "windows/system_code_page.h"
 #include "zip_archive.h"
 
 enum {

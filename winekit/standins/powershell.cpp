@@ -12,9 +12,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/shell_shortcut.h"
 #include "error_record.h"
 #include "expand_archive.h"
-#include "shell_shortcut.h"
 
 enum {
     MAX_TEXT = 32768, /* the longest command line or path Windows accepts, plus the terminator */

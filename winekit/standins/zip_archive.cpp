@@ -6,8 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "file_check.h"
-#include "inflate.h"
+#include "zip/file_check.h"
+#include "zip/inflate.h"
 
 enum {
     LOCAL_HEADER_SIZE = 30,
