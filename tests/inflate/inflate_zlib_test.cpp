@@ -204,6 +204,17 @@ bytes with_code_lengths(int literal_count, int distance_count, const int code_le
     return builder.bytes;
 }
 
+// A final dynamic block of literal_count (258 or more) literal/length and
+// distance_count distance codes, whole and well formed but for those counts:
+// "aaaa" as 'a' and a copy of three from distance 1, then the end.
+bytes with_code_counts(int literal_count, int distance_count)
+{
+    std::vector<int> literal_lengths = four_literals(), distance_lengths(distance_count, 0);
+    literal_lengths.resize(literal_count, 0);
+    distance_lengths[0] = 1;
+    return dynamic_block(literal_lengths, distance_lengths, {'a', 257, -1, 256});
+}
+
 bytes fixed_block(const std::vector<int> &symbols)
 {
     deflate_builder builder;
@@ -243,8 +254,10 @@ TEST(InflateRefuses, WhatZlibRefuses)
         {"a stored length whose complement is wrong", {0x01, 0x01, 0x00, 0xff, 0xff, 'x'}},
         {"a stored block longer than the input", {0x01, 0x05, 0x00, 0xfa, 0xff, 'x', 'y'}},
         {"no final block", {0x00, 0x00, 0x00, 0xff, 0xff}},
-        {"287 literal/length codes", with_code_lengths(287, 1, complete, {})},
-        {"31 distance codes", with_code_lengths(257, 31, complete, {})},
+        {"287 literal/length codes", with_code_counts(287, 30)},
+        {"288 literal/length codes", with_code_counts(288, 30)},
+        {"31 distance codes", with_code_counts(258, 31)},
+        {"32 distance codes", with_code_counts(286, 32)},
         {"an over-subscribed code-length code", with_code_lengths(257, 1, all_one, {})},
         {"a code-length code of one code", with_code_lengths(257, 1, lone, {{8, 0}})},
         {"a repeat with nothing before it", with_code_lengths(257, 1, complete, {{16, 0}})},
@@ -264,7 +277,8 @@ TEST(InflateRefuses, WhatZlibRefuses)
     }
 }
 
-// A lone one-bit distance code, and none at all where no copy needs one.
+// A lone one-bit distance code, none at all where no copy needs one, and a
+// block counting as many codes as it may.
 TEST(InflateAccepts, WhatZlibAccepts)
 {
     const struct {
@@ -273,6 +287,7 @@ TEST(InflateAccepts, WhatZlibAccepts)
     } cases[] = {
         {"a lone distance code", dynamic_block(four_literals(), {1}, {'a', 257, -1, 256}), bytes(4, 'a')},
         {"no distance code", dynamic_block(four_literals(), {0}, {'a', 'b', 256}), bytes{'a', 'b'}},
+        {"the most codes a block may count", with_code_counts(286, 30), bytes(4, 'a')},
         {"an empty fixed block", fixed_block({256}), bytes()},
     };
     for (const auto &accepted : cases) {
