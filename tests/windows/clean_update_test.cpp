@@ -32,11 +32,13 @@ std::string little_endian(uint32_t value, int bytes)
 }
 
 // An entry's bytes as the archive holds them and their CRC-32, as its
-// headers give it: stored, or deflated from unpacked_size bytes.
+// headers give it: stored, or deflated from unpacked_size bytes; and the
+// comment its central header carries.
 struct stored {
     std::string bytes;
     uint32_t crc;
     uint32_t unpacked_size = 0;
+    std::string comment = "";
 };
 
 // A zip of stored entries, empty but for those given, laid out as
@@ -54,8 +56,9 @@ std::string write_zip(const std::string &name, const std::vector<std::string> &e
                                    little_endian(content.crc, 4) + little_endian(packed, 4) +
                                    little_endian(content.unpacked_size ? content.unpacked_size : packed, 4) +
                                    little_endian((uint32_t)entry.size(), 2) + little_endian(0, 2);
-        central += little_endian(0x02014b50, 4) + little_endian(20, 2) + common + std::string(10, '\0') +
-                   little_endian((uint32_t)local.size(), 4) + entry;
+        central += little_endian(0x02014b50, 4) + little_endian(20, 2) + common +
+                   little_endian((uint32_t)content.comment.size(), 2) + std::string(8, '\0') +
+                   little_endian((uint32_t)local.size(), 4) + entry + content.comment;
         local += little_endian(0x04034b50, 4) + common + entry + content.bytes;
     }
     const std::string count = little_endian((uint32_t)entries.size(), 2);
@@ -326,7 +329,8 @@ TEST_F(Update, TheRuntimesPathFileIsRecordedAsTheSetupLeftIt)
     EXPECT_NE(read_file(record).find("python\\python.exe\t9\tcbf43926\r\n"), std::string::npos);
 }
 
-// What Expand-Archive left, held to the archive's central directory.
+// What Expand-Archive left, held to the archive's central directory, whose
+// first entry carries a comment as zip tools may write one.
 TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
 {
     const std::string folder = fresh_folder("unpacked");
@@ -335,7 +339,8 @@ TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
     const std::string upper = std::string(120, 'd'), deep = upper + "\\" + std::string(120, 'e');
     const std::string archive = write_zip(folder + "\\course.zip",
                                           {"lessons/", "lessons/one.html", upper + "/" + std::string(120, 'e') + "/f.txt"},
-                                          UTF8_NAMES, {{"", 0}, {"123456789", CHECK_VALUE}, {"123456789", CHECK_VALUE}});
+                                          UTF8_NAMES, {{"", 0, 0, "the lessons"}, {"123456789", CHECK_VALUE},
+                                                       {"123456789", CHECK_VALUE}});
     std::wstring long_out = L"\\\\?\\" + wide(out);
     ASSERT_TRUE(make_long_folders(
         {long_out, long_out + L"\\lessons", long_out + L"\\" + wide(upper), long_out + L"\\" + wide(deep)}));
@@ -356,8 +361,9 @@ TEST(UnpackedCheck, EveryEntryMustBeThereAsTheArchiveSays)
 }
 
 // The setup's own unpacking, where PowerShell cannot: stored and deflated
-// entries come out whole and dated as their entries say; a damaged entry, or
-// one that would be written through a link, fails it.
+// entries, the first with a comment, come out whole and dated as their
+// entries say; a damaged entry, or one that would be written through a link,
+// fails it.
 TEST(ZipUnpack, UnpacksAsExpandArchiveWouldAndNeverThroughALink)
 {
     const std::string folder = fresh_folder("unpack-itself");
@@ -365,7 +371,8 @@ TEST(ZipUnpack, UnpacksAsExpandArchiveWouldAndNeverThroughALink)
     // zlib's raw deflate of "abcabcabcabcabcabcabcabc!".
     const stored deflated = {std::string("\x4b\x4c\x4a\x4e\xc4\x86\x14\x01", 8), 0x26d77ad3, 25};
     const std::string archive = write_zip(folder + "\\course.zip", {"lessons/", "lessons/one.html", "abc.txt"},
-                                          UTF8_NAMES, {{"", 0}, {"123456789", CHECK_VALUE}, deflated});
+                                          UTF8_NAMES,
+                                          {{"", 0, 0, "the lessons"}, {"123456789", CHECK_VALUE}, deflated});
     ASSERT_EQ(unpack_zip(archive.c_str(), out.c_str()), 0);
     EXPECT_EQ(read_file(out + "\\lessons\\one.html"), "123456789");
     EXPECT_EQ(read_file(out + "\\abc.txt"), "abcabcabcabcabcabcabcabc!");
