@@ -1,9 +1,9 @@
 """Reads a pip requirements file as build-course takes one for --packages:
 each line a requirement pinned with ==, followed by its --hash options if
 any; blank lines and # comments are ignored and a backslash at the end of a
-line joins it to the next. Anything else pip reads there (-r, -e,
---index-url, a URL, ...) is refused with the file's path and line, as
-make_zip.PackError."""
+line that is not a comment joins it to the next. Anything else pip reads
+there (-r, -e, --index-url, a URL, ...) is refused with the file's path and
+line, as make_zip.PackError."""
 
 import hashlib
 import re
@@ -21,14 +21,20 @@ COMMENT = re.compile(r"(^|\s+)#.*$")
 
 def logical_lines(text):
     """(number of its first line, text) of each line, continuations joined
-    and comments dropped."""
+    and comments dropped, as pip joins and drops them. A line ending in a
+    backslash is joined to the next, without the backslashes at either of
+    its ends; but a comment line (a # first, blanks aside) is joined to
+    nothing, whatever it ends with, and ends a line continued into it: a
+    "# wheels from C:\\wheels\\" above a requirement leaves it in."""
     joined, first = "", None
     for number, line in enumerate(text.splitlines(), 1):
-        first = first or number
-        if line.endswith("\\"):
-            joined += line[:-1]
+        comment_line = COMMENT.match(line)
+        if line.endswith("\\") and not comment_line:
+            first = first or number
+            joined += line.strip("\\")
             continue
-        yield first, COMMENT.sub("", joined + line).strip()
+        # A blank before the comment line keeps it a comment once joined.
+        yield first or number, COMMENT.sub("", joined + (" " if comment_line else "") + line).strip()
         joined, first = "", None
     if first:
         yield first, COMMENT.sub("", joined).strip()

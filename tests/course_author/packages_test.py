@@ -3,13 +3,14 @@
 folder's packages folder; and each fault refused by name, the files folder
 left as it was."""
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
 
-from course_author import (SECOND_FIELDS, SOURCE, WORK, build_course, description_text, fresh_folder, sha256_of,
-                           write_files)
+from course_author import (BUILD_COURSE, SECOND_FIELDS, SOURCE, WORK, build_course, description_text, fresh_folder,
+                           sha256_of, write_files)
 from wheels import make_wheel
 
 sys.path.insert(0, os.path.join(SOURCE, "author"))
@@ -40,8 +41,13 @@ WHEEL_SET = [
                            requires=['winonly; platform_system == "Windows"', 'linuxonly; sys_platform == "linux"'])),
     ("decoy", "1.0", dict(tag="cp312-cp312-manylinux_2_17_x86_64", files={"decoy.so": b"\x7fELF"})),
     ("hidden", "1.0", dict(files={"hidden/hiddenmod.py": "", "hidden.pth": "hidden\n"})),
+    ("hook", "1.0", dict(files={"hook/__init__.py": "", "hook.pth": "# starts the hook\n\nimport hook\n"})),
     ("twin-a", "1.0", dict(files={"common/util.py": "a = 1\n"})),
     ("twin-b", "1.0", dict(files={"common/util.py": "b = 1\n"})),
+    # Files where twin-a has a folder: common-file's laid out before it,
+    # twin-c's after it and in other letters.
+    ("common-file", "1.0", dict(files={"common": "a file\n"})),
+    ("twin-c", "1.0", dict(files={"Common": "a file\n"})),
     ("escape", "1.0", dict(files={"../escape.py": ""})),
     ("oldpython", "1.0", dict(files={"oldpython.py": ""}, requires_python="<3.12")),
     ("deep", "1.0", dict(files={TOO_DEEP: ""})),
@@ -124,13 +130,24 @@ class Layout(unittest.TestCase):
         for kind, lines, fragment in [
                 ("importable only through a .pth", ["hidden==1.0"], "hidden 1.0: hidden-1.0-py3-none-any.whl: "
                  "hidden.pth puts hidden on the import path, and the course's runtime reads no .pth files"),
+                ("importing only through a .pth", ["hook==1.0"], "hook 1.0: hook-1.0-py3-none-any.whl: "
+                 "hook.pth runs import hook at start-up, and the course's runtime reads no .pth files (no site)"),
                 ("two writing one file", ["twin-a==1.0", "twin-b==1.0"],
                  "twin_a-1.0-py3-none-any.whl and twin_b-1.0-py3-none-any.whl both write packages/common/util.py"),
+                ("a file, then a folder of that name", ["common-file==1.0", "twin-a==1.0"],
+                 "common_file-1.0-py3-none-any.whl and twin_a-1.0-py3-none-any.whl both write packages/common, "
+                 "common_file-1.0-py3-none-any.whl as a file and twin_a-1.0-py3-none-any.whl as a folder "
+                 "(packages/common/util.py)"),
+                ("a folder, then a file of that name in other letters", ["twin-a==1.0", "twin-c==1.0"],
+                 "twin_a-1.0-py3-none-any.whl and twin_c-1.0-py3-none-any.whl both write packages/Common, "
+                 "twin_a-1.0-py3-none-any.whl as a folder (packages/common/util.py) and "
+                 "twin_c-1.0-py3-none-any.whl as a file"),
                 ("entry outside", ["escape==1.0"],
                  "escape-1.0-py3-none-any.whl: ../escape.py: the entry would land outside the packages folder")]:
-            with self.subTest(kind), self.assertRaises(make_zip.PackError) as caught:
-                pack(*lines)
-            self.assertIn(fragment, str(caught.exception))
+            with self.subTest(kind):
+                with self.assertRaises(make_zip.PackError) as caught:
+                    pack(*lines)
+                self.assertIn(fragment, str(caught.exception))
 
 
 class RequirementsFile(unittest.TestCase):
@@ -152,6 +169,20 @@ class RequirementsFile(unittest.TestCase):
         packed, _ = pack("fast==2.0 \\", f"    --hash=sha256:{'0' * 64} \\",
                          f"    --hash sha256:{wheel_digest('fast-2.0-cp312-cp312-win_amd64.whl').upper()}  # the one")
         self.assertEqual(packed, [("fast", "2.0", "fast-2.0-cp312-cp312-win_amd64.whl")])
+
+    def test_a_comment_line_continues_nothing_whatever_it_ends_with(self):
+        # As pip reads the file: a line that is a comment (a # first, blanks
+        # aside) is never joined to the next, and ends a line continued into it.
+        for kind, lines, wanted in [
+                ("a comment", ["# wheels from C:\\wheels\\", "winonly==1.0"], ["winonly"]),
+                ("one that ends a continued line", ["docs==1.0 \\", "    # from C:\\wheels\\", "winonly==1.0"],
+                 ["docs", "winonly"])]:
+            with self.subTest(kind):
+                packed, _ = pack(*lines)
+                self.assertEqual([name for name, _, _ in packed], wanted)
+        with self.assertRaises(make_zip.PackError) as caught:
+            pack("docs==1.0 \\", "  # from C:\\wheels\\", "winonly>=1.0")
+        self.assertIn("requirements.txt:3: winonly>=1.0: not pinned with ==", str(caught.exception))
 
     def test_with_hashes_every_wheel_of_the_set_must_match_one(self):
         pure = wheel_digest("fast-2.0-py3-none-any.whl")
@@ -212,6 +243,24 @@ class TheOneCommand(unittest.TestCase):
             "PIP_NO_INDEX": "1", "PIP_FIND_LINKS": WHEELS, "PIP_CONFIG_FILE": os.devnull})
         self.assertEqual(fetched.returncode, 0, fetched.stdout + fetched.stderr)
         self.assertEqual(fetched.stdout, given.stdout)
+
+    def test_a_python_without_the_packaging_module_is_told_in_one_line_what_to_install(self):
+        # Without site (-S) and with no PYTHONPATH or user folder (-I), only
+        # the standard library's folders are on the path, packaging being in
+        # none of them: a Python that lacks it, as one without Debian's
+        # python3-packaging does.
+        bare = [sys.executable, "-I", "-S"]
+        self.assertNotEqual(subprocess.run(bare + ["-c", "import packaging"], capture_output=True).returncode, 0,
+                            "packaging is in the standard library's folders: this test cannot take it away")
+        run = subprocess.run(bare + [BUILD_COURSE, self.description, "--files", self.files, "--build-dir", self.tree,
+                                     "--packages", f"deps.zip={write_requirements('app==1.0')}", "--check"],
+                             capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertEqual(run.stdout, "")
+        self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+        self.assertTrue(run.stderr.startswith("build-course: "), run.stderr)
+        for fragment in ("packaging", "python3-packaging", f"sh {os.path.join(SOURCE, 'scripts', 'setup.sh')}"):
+            self.assertIn(fragment, run.stderr)
 
     def test_a_refused_course_leaves_the_files_folder_as_it_was(self):
         write_files(self.files, {"deps.zip": "the archive of an earlier run\n"})
