@@ -7,6 +7,8 @@
 # Usage: prepare_prefix.sh PREFIX WINDOWS_BUILD_DIR SOURCE_DIR CA_DER BROWSER_LOG
 set -eu
 prefix=$1 build=$2 source=$3 ca=$4 browser_log=$5
+# A copy of the build tree's blank prefix: Wine boots once for every try.
+sh "$source/winekit/make_prefix.sh" "$prefix" "$build/winekit/blank-prefix"
 "$source/winekit/wine-run" "$prefix" "$build/winekit/trust_ca.exe" "Z:$ca"
 system32=$prefix/drive_c/windows/system32
 cp "$build/winekit/standins/powershell.exe" "$system32/WindowsPowerShell/v1.0/powershell.exe"
