@@ -256,6 +256,11 @@ TEST(DownloadResume, EachAnswerDecidesWhatComesNext)
         {"503 page", {cut(true), page(503), rest(CUT)}, 3, from_cut, ""},
         {"416", {cut(true), page(416), rest(CUT)}, 3, from_cut, ""},
         {"206 from elsewhere", {cut(true), rest(0), rest(CUT)}, 3, from_cut, ""},
+        // Without a Content-Length, only the Content-Range's start tells.
+        {"206 from before, no Content-Length", {cut(true), rest_saying(0, SIZE, content_range(0, SIZE), -1), rest(CUT)},
+         3, from_cut, ""},
+        {"206 from after, no Content-Length",
+         {cut(true), rest_saying(MORE, SIZE, content_range(MORE, SIZE), -1), rest(CUT)}, 3, from_cut, ""},
         {"206 with no Content-Range", {cut(true), rest_saying(CUT, SIZE, "", SIZE - CUT), rest(CUT)}, 3, from_cut,
          ""},
         {"206 of another total",
