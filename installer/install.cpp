@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include "app/course_bytecode.h"
 #include "app/folder_tree.h"
 #include "app/install_folder.h"
 #include "app/launcher.h"
@@ -99,6 +100,7 @@ static int install_into(const char *install_folder)
 
     remove_python_caches(install_folder);
     clean_update(install_folder, download_folder, runtime_archive, runtime_folder);
+    compile_course(install_folder);
     register_installation(install_folder);
     finish_install(install_folder);
     return 0;

@@ -1,8 +1,11 @@
 /* Entry point: "--selftest" as the first argument proves the SHA-256 engine,
- * "--uninstall" removes the course; anything else installs it. */
+ * "--uninstall" removes the course, "--start" starts it (the launcher's
+ * call) and "--serve" is its server's window; anything else installs it. */
 #include <windows.h>
 #include <string.h>
 
+#include "app/course_server.h"
+#include "app/course_start.h"
 #include "app/uninstall.h"
 #include "install.h"
 #include "selftest.h"
@@ -16,5 +19,9 @@ int main(int argc, char **argv)
         return run_selftest();
     if (argc >= 2 && strcmp(argv[1], UNINSTALL_SWITCH) == 0)
         return run_uninstall(argc >= 3 ? argv[2] : NULL, argc >= 4 ? argv[3] : NULL);
+    if (argc >= 2 && strcmp(argv[1], START_SWITCH) == 0)
+        return run_start();
+    if (argc >= 2 && strcmp(argv[1], SERVE_SWITCH) == 0)
+        return run_serve();
     return run_install();
 }

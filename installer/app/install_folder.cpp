@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "common/manifest.h"
 
@@ -16,4 +17,15 @@ void format_install_folder(char install_folder[FOLDER_CAPACITY])
     DWORD length = GetFullPathNameA(formatted, FOLDER_CAPACITY, install_folder, NULL);
     if (length == 0 || length >= FOLDER_CAPACITY)
         snprintf(install_folder, FOLDER_CAPACITY, "%s", formatted);
+}
+
+/* The folder this program's file lies in; "" when its path does not fit. */
+void format_program_folder(char folder[FILE_PATH_CAPACITY])
+{
+    DWORD length = GetModuleFileNameA(NULL, folder, FILE_PATH_CAPACITY);
+    char *name = length > 0 && length < FILE_PATH_CAPACITY ? strrchr(folder, '\\') : NULL;
+    if (name)
+        *name = '\0';
+    else
+        folder[0] = '\0';
 }

@@ -9,4 +9,8 @@
  * would name another folder for them. */
 void format_install_folder(char install_folder[FOLDER_CAPACITY]);
 
+/* The folder this program's file lies in; "" when its path does not fit.
+ * Run from the install folder (setup.exe there), it is the install folder. */
+void format_program_folder(char folder[FILE_PATH_CAPACITY]);
+
 #endif

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <stdio.h>
 
+#include "app/course_start.h"
 #include "app/desktop_folder.h"
 #include "app/shell_shortcut.h"
 #include "app/uninstall_entry.h"
@@ -17,23 +18,10 @@
 /* Saving one shortcut takes PowerShell seconds; past this, it is stuck. */
 static const unsigned long SHORTCUT_TIME_LIMIT_MS = 5ul * 60 * 1000;
 
-/* Writes text into a batch file so that cmd.exe reads it back as written:
- * there % starts a variable (a query's %20 would lose its %2) and & ends the
- * command (the rest of a query would run as a command of its own). */
-static void write_for_cmd(FILE *file, const char *text)
-{
-    for (const char *c = text; *c; c++) {
-        if (*c == '%')
-            fputc('%', file);
-        else if (*c == '&')
-            fputc('^', file);
-        fputc(*c, file);
-    }
-}
-
-/* The script starts the server from the install folder, whatever folder the
- * shortcut or the shell starts it in, then gives it two seconds to listen
- * before the browser asks for the page. Lines end in CR LF for cmd.exe. */
+/* The script runs the program kept in the install folder, whatever folder
+ * the shortcut or the shell starts it in: that program waits for the course
+ * to answer before the browser asks for it, and says why when it cannot.
+ * Lines end in CR LF for cmd.exe. */
 static void write_launcher(const char *launcher_file)
 {
     FILE *file = fopen(launcher_file, "wb");
@@ -41,11 +29,7 @@ static void write_launcher(const char *launcher_file)
         return;
     fputs("@echo off\r\n", file);
     fputs("cd /d \"%~dp0\"\r\n", file);
-    fputs("start \"\" /min python\\python.exe server.py\r\n", file);
-    fputs("timeout /t 2 /nobreak >nul\r\n", file);
-    fputs("start ", file);
-    write_for_cmd(file, COURSE_URL);
-    fputs("\r\n", file);
+    fprintf(file, "%s %s\r\n", KEPT_PROGRAM, START_SWITCH);
     fclose(file);
 }
 

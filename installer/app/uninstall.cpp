@@ -53,17 +53,6 @@ static void format_uninstall_folder(char install_folder[FOLDER_CAPACITY], const 
         format_install_folder(install_folder);
 }
 
-/* The folder this program's file lies in; "" when its path does not fit. */
-static void format_program_folder(char folder[FILE_PATH_CAPACITY])
-{
-    DWORD length = GetModuleFileNameA(NULL, folder, FILE_PATH_CAPACITY);
-    char *name = length > 0 && length < FILE_PATH_CAPACITY ? strrchr(folder, '\\') : NULL;
-    if (name)
-        *name = '\0';
-    else
-        folder[0] = '\0';
-}
-
 /* 1 when this program's file lies in install_folder or below. */
 static int runs_from(const char *install_folder)
 {

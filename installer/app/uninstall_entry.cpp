@@ -14,9 +14,6 @@
 #include "windows/install_guards.h"
 
 static const char UNINSTALL_KEYS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-/* The copy of the program kept in the install folder: run bare, it installs
- * the course again, as the setup it is; with --uninstall, it removes it. */
-static const char KEPT_PROGRAM[] = "setup.exe";
 /* The stream in which Windows marks a file downloaded from the internet. */
 static const char ZONE_STREAM[] = ":Zone.Identifier";
 

@@ -5,6 +5,11 @@
 
 #include "common/capacities.h"
 
+/* The copy of the program kept in the install folder: run bare, it installs
+ * the course again, as the setup it is; with --uninstall, it removes it;
+ * with --start, the launcher starts the course through it. */
+static const char KEPT_PROGRAM[] = "setup.exe";
+
 /* Keeps a copy of this program in install_folder (keep_program_copy), which
  * the entry's uninstall command runs long after the setup itself was
  * deleted, and writes the entry of install_folder afresh (a later

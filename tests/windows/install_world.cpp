@@ -12,11 +12,10 @@ extern const char *const PART_NAMES[3] = {"e2e-part-1.zip", "e2e-part-2.zip", "e
 extern const char LAUNCHER[] =
     "@echo off\r\n"
     "cd /d \"%~dp0\"\r\n"
-    "start \"\" /min python\\python.exe server.py\r\n"
-    "timeout /t 2 /nobreak >nul\r\n"
-    "start http://127.0.0.1:8793/?unit=1^&lang=fr%%20x\r\n";
+    "setup.exe --start\r\n";
 extern const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Command \"$ProgressPreference="
                               "'SilentlyContinue';Microsoft.PowerShell.Archive\\Expand-Archive -LiteralPath '";
+extern const char HOST_PYTHON[] = "/usr/bin/python3";
 extern const char COMPLETE[] = "Install complete. Opening the course...\n";
 
 world make_world(const std::string &name, const std::string &user)
@@ -39,6 +38,9 @@ world make_world(const std::string &name, const std::string &user)
     SetEnvironmentVariableA("USERPROFILE", w.profile.c_str());
     SetEnvironmentVariableA("QUILLBY_POWERSHELL_LOG", w.powershell_log.c_str());
     SetEnvironmentVariableA("QUILLBY_PYTHON_LOG", w.python_log.c_str());
+    // The course's server really runs, on the host's Python, until its start
+    // has seen it answer.
+    SetEnvironmentVariableA("QUILLBY_PYTHON_HOST", HOST_PYTHON);
     SetEnvironmentVariableA("QUILLBY_POWERSHELL_FAIL", NULL);
     return w;
 }

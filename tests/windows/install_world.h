@@ -13,6 +13,8 @@ extern const char *const PART_NAMES[3];
 extern const char LAUNCHER[];
 extern const char EXTRACT[];
 extern const char COMPLETE[];
+// The host Python the stand-in python.exe runs the course on.
+extern const char HOST_PYTHON[];
 
 struct world {
     std::string root, local, profile, install;

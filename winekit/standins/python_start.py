@@ -2,7 +2,8 @@
 module search path that CPython 3.12 for Windows would give it from the same
 runtime folder, so a course that would fail to import on a learner's machine
 fails here too. Run as: python3 -I -S -c THIS RUNTIME PTH USER_SITE SCRIPT
-[ARGS...], every path already a host path; PTH and USER_SITE may be empty.
+[ARGS...], or with -m MODULE in SCRIPT's place, every path already a host
+path; PTH and USER_SITE may be empty.
 
 With a ._pth file, the path is exactly its entries in order, relative ones
 against the runtime folder, and the standard library's zip stands for the
@@ -57,11 +58,16 @@ def main(runtime, path_file, user_site, script, *arguments):
     if path_file:
         sys.path[:], imports_site = path_file_entries(path_file, runtime, standard_library)
     else:
-        sys.path[:], imports_site = [os.path.dirname(os.path.abspath(script))] + standard_library + [runtime], True
+        first = os.getcwd() if script == "-m" else os.path.dirname(os.path.abspath(script))
+        sys.path[:], imports_site = [first] + standard_library + [runtime], True
     if imports_site:
         run_site(runtime, user_site)
-    sys.argv = [script, *arguments]
-    runpy.run_path(script, run_name="__main__")
+    if script == "-m" and arguments:
+        sys.argv = [script, *arguments[1:]]
+        runpy.run_module(arguments[0], run_name="__main__", alter_sys=True)
+    else:
+        sys.argv = [script, *arguments]
+        runpy.run_path(script, run_name="__main__")
 
 
 main(*sys.argv[1:])
