@@ -11,6 +11,8 @@ usage: install_in_namespace.py --work FOLDER --program PROGRAM.exe
 """
 
 import argparse
+import glob
+import html
 import os
 import re
 import shutil
@@ -32,17 +34,16 @@ import file_server  # noqa: E402 (beside this script)
 import throwaway_ca  # noqa: E402 (the Wine kit's)
 
 WINE_RUN = os.path.join(WINE_KIT, "wine-run")
-COURSE_PYTHON = os.path.join(TRY, "course_python.sh")
 # The installer bounds each child it waits for (30 minutes to unpack); this
 # bounds the whole installation on top of that.
 INSTALL_SECONDS = 45 * 60
-# The launcher waits 2 seconds before it opens the browser; a course server
-# gets this long from the end of the installation to answer.
-ANSWER_SECONDS = 60
+# The launcher gives the course two minutes to answer before it sends the
+# browser to the page that says why not; the try waits that, and a little.
+LAUNCHER_SECONDS = 150
 POLL_SECONDS = 0.5
-# The launcher starts the server 2 seconds before it opens the browser; a
-# server not running this long after that has ended.
-STARTING_SECONDS = 3
+# The page the launcher writes into the install folder when the course
+# could not start.
+FAILURE_PAGE = "course-start-failed.html"
 
 
 class TryFailed(Exception):
@@ -84,11 +85,10 @@ def install(work, program, helpers, ca):
     prefix = os.path.join(work, "prefix")
     run(["sh", os.path.join(WINE_KIT, "prepare_prefix.sh"), prefix, helpers, SOURCE, ca,
          os.path.join(work, "browser.log")], "making the Wine prefix")
-    # The stand-in python.exe runs the host's Python through this when asked
-    # to (the real embeddable runtime knows nothing of the variable); the
-    # course server's words go to the course log.
-    environment = dict(os.environ, QUILLBY_PYTHON_HOST=COURSE_PYTHON,
-                       QUILLBY_COURSE_LOG=os.path.join(work, "course.log"))
+    # The stand-in python.exe runs the host's Python when asked to (the real
+    # embeddable runtime knows nothing of the variable); what the course's
+    # server prints reaches the log its launcher keeps, as on Windows.
+    environment = dict(os.environ, QUILLBY_PYTHON_HOST=shutil.which("python3") or "python3")
     # From a folder of its own, as from Downloads: archives beside the
     # program where it was built (the --files folder) would spare it the
     # network this try is there to exercise.
@@ -106,46 +106,52 @@ def install(work, program, helpers, ca):
     return status, [line for line in lines if line.strip()]
 
 
-def course_server_ended(work):
-    """Whether the course's server has come and gone: the launcher has opened
-    the browser, which it does after starting the server, and no process
-    runs server.py any more."""
-    try:
-        opened = os.path.getmtime(os.path.join(work, "browser.log"))
-    except OSError:
-        return False
-    # A process that Wine is still starting may not name its script yet.
-    if time.time() - opened < STARTING_SECONDS:
-        return False
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+def page_text(page):
+    """A page's words, as the browser would show them: no tags."""
+    with open(page, encoding="utf-8", errors="replace") as opened:
+        text = re.sub(r"<(style|title)>.*?</\1>", "", opened.read(), flags=re.S)
+    lines = (html.unescape(re.sub(r"<[^>]+>", "", line)).rstrip() for line in text.split("\n"))
+    return "\n".join(line for line in lines if line)
+
+
+def opened_by_launcher(course_url, work):
+    """What the launcher sent the browser to, once it did: the course's
+    address, or the failure page; TryFailed when it sent it nowhere in
+    time."""
+    deadline = time.monotonic() + LAUNCHER_SECONDS
+    while time.monotonic() < deadline:
         try:
-            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                if b"server.py" in cmdline.read():
-                    return False
+            with open(os.path.join(work, "browser.log"), encoding="utf-8", errors="replace") as log:
+                opened = log.read()
         except OSError:
-            continue  # gone already
-    return True
+            opened = ""
+        if FAILURE_PAGE in opened:
+            return FAILURE_PAGE
+        if course_url in opened:
+            return course_url
+        time.sleep(POLL_SECONDS)
+    raise TryFailed(f"The launcher did not send the browser anywhere within {LAUNCHER_SECONDS} seconds.")
 
 
 def page_title(course_url, work):
-    """The title of the page the course serves; TryFailed when it does not
-    answer with HTTP 200 in time, or its server has ended."""
-    deadline = time.monotonic() + ANSWER_SECONDS
-    last = "no answer"
-    while time.monotonic() < deadline:
-        if course_server_ended(work):
-            raise TryFailed(f"The course did not answer at {course_url}: its server has ended ({last}).")
-        try:
-            with urllib.request.urlopen(course_url, timeout=5) as answer:
-                page = answer.read().decode("utf-8", "replace")
-            title = re.search(r"<title>(.*?)</title>", page, re.S | re.I)
-            return title.group(1).strip() if title else "(a page without a title)"
-        except urllib.error.HTTPError as error:
-            last = f"HTTP {error.code}"
-        except OSError as error:
-            last = str(error)
-        time.sleep(POLL_SECONDS)
-    raise TryFailed(f"The course did not answer at {course_url} within {ANSWER_SECONDS} seconds ({last}).")
+    """The title of the page the course serves, once the launcher has sent
+    the browser to it; TryFailed, with the failure page's text, when the
+    launcher sent it there instead, or when the course does not answer with
+    HTTP 200."""
+    if opened_by_launcher(course_url, work) == FAILURE_PAGE:
+        pages = glob.glob(os.path.join(work, "prefix", "drive_c", "users", "*", "AppData", "Local", "*",
+                                       FAILURE_PAGE))
+        text = page_text(pages[0]) if pages else "(the page is not there)"
+        raise TryFailed(f"The course did not start; the launcher sent the browser to its failure page:\n{text}")
+    try:
+        with urllib.request.urlopen(course_url, timeout=5) as answer:
+            page = answer.read().decode("utf-8", "replace")
+    except urllib.error.HTTPError as error:
+        raise TryFailed(f"The course answered at {course_url} with HTTP {error.code}.")
+    except OSError as error:
+        raise TryFailed(f"The course did not answer at {course_url}: {error}")
+    title = re.search(r"<title>(.*?)</title>", page, re.S | re.I)
+    return title.group(1).strip() if title else "(a page without a title)"
 
 
 def stop_wine(work):
@@ -155,15 +161,8 @@ def stop_wine(work):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def report_failure(message, work, requests):
+def report_failure(message, requests):
     print(message)
-    print("The course server said:")
-    try:
-        with open(os.path.join(work, "course.log"), encoding="utf-8", errors="replace") as log:
-            said = log.read().rstrip()
-    except OSError:
-        said = ""
-    print(said or "(nothing)")
     print("The file server answered:")
     print("\n".join(requests) or "(no request)", flush=True)
 
@@ -192,7 +191,7 @@ def main(argv):
         print(f"{options.course_url} answers: {page_title(options.course_url, options.work)}", flush=True)
         return 0
     except (TryFailed, throwaway_ca.OpensslError, subprocess.TimeoutExpired, OSError) as error:
-        report_failure(str(error), options.work, requests)
+        report_failure(str(error), requests)
         return 1
     except KeyboardInterrupt:
         return 1  # try_course.py, interrupted too, says so

@@ -3,8 +3,8 @@ named in French, its server importing a module of its own and a package
 that needs another on Windows only): the program just built installs under
 Wine, on the runtime as it really starts, and its course answers; the same
 course with a server.py that dies at start fails with status 1 and shows
-what the server said. Neither run leaves a process or a
-prefix behind."""
+the launcher's page that says why, with what the server said. Neither run
+leaves a process or a prefix behind."""
 import os
 import shutil
 import sys
@@ -102,8 +102,10 @@ class TryFrenchCourse(unittest.TestCase):
         run = self.try_course(DYING_SERVER)
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("Install complete. Opening the course...\n", run.stdout)
-        self.assertIn("The course did not answer at http://127.0.0.1:8793/", run.stdout)
-        self.assertIn("The course server said:\nserver.py: the lessons folder is missing\n", run.stdout)
+        self.assertIn("The course did not start; the launcher sent the browser to its failure page:\n"
+                      "Cours de français could not start\n"
+                      "Its server stopped before it answered at http://127.0.0.1:8793/.\n", run.stdout)
+        self.assertIn("\nserver.py: the lessons folder is missing\n", run.stdout)
 
 
 class ServedFiles(unittest.TestCase):

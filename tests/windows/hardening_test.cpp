@@ -76,7 +76,7 @@ TEST(Hardening, WithoutTheSystemPowerShellThePlantedOneIsNotRun)
     EXPECT_NE(run.output.find(text_mode("PowerShell could not unpack the test runtime; this setup unpacked it "
                                         "itself.\n")), std::string::npos) << run.output;
     EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_EQ(read_file(w.python_log).find("powershell"), std::string::npos)
+    EXPECT_EQ(read_file(w.python_log).find("powershell.exe"), std::string::npos)
         << "the planted powershell.exe ran: " << read_file(w.python_log);
     EXPECT_FALSE(file_exists(w.powershell_log));
 }
