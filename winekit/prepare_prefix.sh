@@ -3,7 +3,8 @@
 # author/build-course --try: the local HTTPS server's CA trusted there (and
 # nowhere else), PowerShell and timeout.exe (which Wine lacks) where Windows
 # keeps them, and a browser that only records what it is asked to open, into
-# BROWSER_LOG. WINDOWS_BUILD_DIR holds the stand-ins and trust_ca.exe.
+# BROWSER_LOG (local pages too, as Windows hands them to the default
+# browser). WINDOWS_BUILD_DIR holds the stand-ins and trust_ca.exe.
 # Usage: prepare_prefix.sh PREFIX WINDOWS_BUILD_DIR SOURCE_DIR CA_DER BROWSER_LOG
 set -eu
 prefix=$1 build=$2 source=$3 ca=$4 browser_log=$5
@@ -15,3 +16,7 @@ cp "$build/winekit/standins/powershell.exe" "$system32/WindowsPowerShell/v1.0/po
 cp "$build/winekit/standins/timeout.exe" "$system32/timeout.exe"
 "$source/winekit/wine-run" "$prefix" reg add 'HKCU\Software\Wine\WineBrowser' \
   /v Browsers /d "\"$source/winekit/browser_log.sh\" \"$browser_log\"" /f >/dev/null
+# Windows hands a local page (.html, or a file: address) to the default
+# browser; Wine's prefix, with its own browser engine turned off, has no
+# association for either.
+"$source/winekit/wine-run" "$prefix" reg import "Z:$source/winekit/local_pages.reg" >/dev/null
