@@ -148,6 +148,10 @@ TEST_F(Launcher, APortAnotherProgramHoldsIsNamedAndTheCourseNeverShown)
     WSADATA winsock;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
     SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    // The servers of the tests before closed their connections first: under
+    // Wine, as on Linux, the port stays bound a minute unless reuse is asked.
+    BOOL reuse = TRUE;
+    setsockopt(other, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(8793);
