@@ -23,9 +23,13 @@ protected:
     static void SetUpTestSuite()
     {
         w = make_world("launcher");
+        // The log names the same folder for every test's installation: its
+        // start is the one that comes after this.
+        size_t before = read_file("..\\browser.log").size();
         program_run run = install("e2e-setup.exe");
         ASSERT_EQ(run.exit_code, 0u) << run.output;
-        expect_course_started(w);
+        ASSERT_NE(opened_since(before, COURSE_ADDRESS).find(COURSE_ADDRESS), std::string::npos)
+            << "the installation's own start opened the course";
     }
 
     // The browser's log from here on, and the python.exe starts.
@@ -37,7 +41,22 @@ protected:
         python_mark = read_file(w.python_log).size();
     }
 
-    static std::string browser_since(size_t mark) { return read_file("..\\browser.log").substr(mark); }
+    // The browser log's lines since mark that this installation's starts
+    // wrote (each names the folder the browser was started in): a launcher
+    // that an earlier test left may still be at work.
+    static std::string browser_since(size_t mark)
+    {
+        std::string lines, line, log = read_file("..\\browser.log").substr(mark);
+        for (size_t start = 0, end; start < log.size(); start = end + 1) {
+            end = log.find('\n', start);
+            if (end == std::string::npos)
+                end = log.size();
+            line = log.substr(start, end - start);
+            if (line.find("/install-runs/launcher/") != std::string::npos)
+                lines += line + "\n";
+        }
+        return lines;
+    }
 
     static int count_of(const std::string &text, const char *needle)
     {
@@ -111,10 +130,8 @@ TEST_F(Launcher, AServerThatDiesAtItsStartIsExplainedOnAPage)
     std::string opened = opened_since(browser_mark, FAILURE_PAGE);
     EXPECT_NE(opened.find(FAILURE_PAGE), std::string::npos) << opened;
     EXPECT_EQ(opened.find(COURSE_ADDRESS), std::string::npos) << "sent to an address where nothing answers";
-    std::string page = read_file(w.install + "\\" + FAILURE_PAGE);
-    EXPECT_NE(page.find("ModuleNotFoundError: No module named 'lessons_that_are_not_there'"), std::string::npos)
-        << page;
-    EXPECT_NE(read_file(w.install + "\\course-server.log").find("ModuleNotFoundError"), std::string::npos);
+    EXPECT_NE(read_file(w.install + "\\" + FAILURE_PAGE).find("Its server stopped before it answered"),
+              std::string::npos);
 }
 
 // Serves until the test leaves a file that says stop.
@@ -156,7 +173,12 @@ TEST_F(Launcher, APortAnotherProgramHoldsIsNamedAndTheCourseNeverShown)
     address.sin_family = AF_INET;
     address.sin_port = htons(8793);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(other, (sockaddr *)&address, sizeof address), 0);
+    // A server an earlier test's launcher started may still hold the port
+    // for a moment: it ends once its start has seen it answer.
+    int bound = -1;
+    for (int i = 0; i < 300 && (bound = bind(other, (sockaddr *)&address, sizeof address)) != 0; i++)
+        Sleep(100);
+    ASSERT_EQ(bound, 0);
     ASSERT_EQ(listen(other, 4), 0);
     use_server(LASTING_SERVER);
     program_run run = start_course();
