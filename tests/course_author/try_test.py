@@ -3,7 +3,7 @@ named in French, its server importing a module of its own and a package
 that needs another on Windows only): the program just built installs under
 Wine, on the runtime as it really starts, and its course answers; the same
 course with a server.py that dies at start fails with status 1 and shows
-the launcher's page that says why. Neither run
+the launcher's page that says why, with what the server said. Neither run
 leaves a process or a prefix behind."""
 import os
 import shutil
@@ -105,6 +105,7 @@ class TryFrenchCourse(unittest.TestCase):
         self.assertIn("The course did not start; the launcher sent the browser to its failure page:\n"
                       "Cours de français could not start\n"
                       "Its server stopped before it answered at http://127.0.0.1:8793/.\n", run.stdout)
+        self.assertIn("\nserver.py: the lessons folder is missing\n", run.stdout)
 
 
 class ServedFiles(unittest.TestCase):

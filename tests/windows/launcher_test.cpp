@@ -130,8 +130,11 @@ TEST_F(Launcher, AServerThatDiesAtItsStartIsExplainedOnAPage)
     std::string opened = opened_since(browser_mark, FAILURE_PAGE);
     EXPECT_NE(opened.find(FAILURE_PAGE), std::string::npos) << opened;
     EXPECT_EQ(opened.find(COURSE_ADDRESS), std::string::npos) << "sent to an address where nothing answers";
-    EXPECT_NE(read_file(w.install + "\\" + FAILURE_PAGE).find("Its server stopped before it answered"),
-              std::string::npos);
+    std::string page = read_file(w.install + "\\" + FAILURE_PAGE);
+    EXPECT_NE(page.find("Its server stopped before it answered"), std::string::npos) << page;
+    EXPECT_NE(page.find("ModuleNotFoundError: No module named 'lessons_that_are_not_there'"), std::string::npos)
+        << page;
+    EXPECT_NE(read_file(w.install + "\\course-server.log").find("ModuleNotFoundError"), std::string::npos);
 }
 
 // Serves until the test leaves a file that says stop.

@@ -76,4 +76,19 @@ TEST_F(PythonStandin, StartsAsTheEmbeddableRuntimeDoes)
     EXPECT_FALSE(file_exists(course + "\\outcome.txt"));
 }
 
+// A host program started through Wine writes to Wine's own output; the
+// stand-in carries it to the handles it was given, each to its own, as the
+// runtime's would be, with the program's exit status.
+TEST_F(PythonStandin, CarriesTheProgramsOutputToItsOwnHandles)
+{
+    ASSERT_TRUE(write_file(course + "\\python\\python312._pth", "python312.zip\r\n.\r\n..\r\n"));
+    ASSERT_TRUE(write_file(course + "\\server.py", "print('serving', flush=True)\nimport lessons_that_are_not_there\n"));
+    program_run run;
+    ASSERT_EQ(run_captured("\"" + course + "\\python\\python.exe\" server.py", &run, course.c_str()), 0);
+    EXPECT_EQ(run.output, "serving\n");
+    EXPECT_NE(run.errors.find("ModuleNotFoundError: No module named 'lessons_that_are_not_there'"), std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.exit_code, 1u);
+}
+
 } // namespace

@@ -87,24 +87,101 @@ static int runtime_paths(unix_name_function unix_name, wchar_t *folder, wchar_t 
     return paths[0][0] == '\0';
 }
 
-/* Runs the script on the host's Python, the path set by the start script. */
-static LONG spawn_on_host(unix_spawn_function spawn, const char *host, const char *start, char *const paths[3],
-                          int argc, char **argv)
+/* A host program started through Wine writes to Wine's own Unix output, not
+   to the handles this program was given (the pipe of a launcher that keeps a
+   log, say). So the host writes into two files of the temp folder, which
+   this program copies to its own standard output and error as they grow. A
+   file is opened to be deleted on close, so a stand-in that is ended leaves
+   none behind; the host keeps writing to it until it ends too. */
+struct host_capture {
+    wchar_t path[MAX_PATH];
+    HANDLE file;
+    HANDLE target;
+    char *host_path;
+};
+
+static int open_capture(unix_name_function unix_name, DWORD standard, struct host_capture *capture)
 {
-    char **host_argv = (char **)calloc((size_t)argc + 8, sizeof *host_argv);
-    if (!host_argv)
-        return -1;
-    /* Isolated and without site: the start script alone sets the path. */
-    const char *head[] = {host, "-I", "-S", "-c", start, paths[0], paths[1], paths[2]};
-    size_t count = 0;
-    for (const char *word : head)
-        host_argv[count++] = (char *)word;
-    for (int i = 1; i < argc; i++)
-        host_argv[count++] = argv[i];
-    fflush(stdout); /* the host program writes to the same Unix stdout */
-    LONG status = spawn(host_argv, 1);
+    wchar_t folder[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, folder);
+    capture->file = INVALID_HANDLE_VALUE;
+    capture->target = GetStdHandle(standard);
+    capture->host_path = NULL;
+    if (length == 0 || length >= MAX_PATH || GetTempFileNameW(folder, L"qpy", 0, capture->path) == 0)
+        return 1;
+    capture->file = CreateFileW(capture->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (capture->file == INVALID_HANDLE_VALUE) {
+        DeleteFileW(capture->path);
+        return 1;
+    }
+    capture->host_path = host_path(unix_name, capture->path);
+    return capture->host_path[0] == '\0';
+}
+
+/* Copies what the host wrote since the last call; a target that is gone or
+   was never given takes nothing, as a closed pipe would. */
+static void copy_capture(struct host_capture *capture)
+{
+    char buffer[4096];
+    DWORD got = 0, put = 0;
+    while (ReadFile(capture->file, buffer, sizeof buffer, &got, NULL) && got > 0)
+        if (capture->target && capture->target != INVALID_HANDLE_VALUE)
+            WriteFile(capture->target, buffer, got, &put, NULL);
+}
+
+struct host_run {
+    unix_spawn_function spawn;
+    char **argv;
+    LONG status;
+};
+
+static DWORD WINAPI run_host(void *parameter)
+{
+    struct host_run *run = (struct host_run *)parameter;
+    run->status = run->spawn(run->argv, 1);
+    return 0;
+}
+
+/* Runs the script on the host's Python, the path set by the start script,
+   its output carried to this program's own handles. */
+static LONG spawn_on_host(unix_spawn_function spawn, unix_name_function unix_name, const char *host,
+                          const char *start, char *const paths[3], int argc, char **argv)
+{
+    struct host_capture captures[2];
+    int failed = open_capture(unix_name, STD_OUTPUT_HANDLE, &captures[0]);
+    failed |= open_capture(unix_name, STD_ERROR_HANDLE, &captures[1]);
+    /* the words below, the arguments after the program name, a NULL */
+    char **host_argv = (char **)calloc((size_t)argc + 14, sizeof *host_argv);
+    struct host_run run = {spawn, host_argv, -1};
+    HANDLE thread = NULL;
+    if (!failed && host_argv) {
+        /* Isolated and without site: the start script alone sets the path. */
+        const char *head[] = {"/bin/sh", "-c", "out=$1 err=$2; shift 2; exec \"$@\" >>\"$out\" 2>>\"$err\"", "sh",
+                              captures[0].host_path, captures[1].host_path,
+                              host, "-I", "-S", "-c", start, paths[0], paths[1], paths[2]};
+        size_t count = 0;
+        for (const char *word : head)
+            host_argv[count++] = (char *)word;
+        for (int i = 1; i < argc; i++)
+            host_argv[count++] = argv[i];
+        fflush(stdout);
+        thread = CreateThread(NULL, 0, run_host, &run, 0, NULL);
+    }
+    for (int ended = !thread; !ended;) {
+        ended = WaitForSingleObject(thread, 50) != WAIT_TIMEOUT;
+        for (struct host_capture &capture : captures)
+            copy_capture(&capture);
+    }
+    if (thread)
+        CloseHandle(thread);
+    for (struct host_capture &capture : captures) {
+        if (capture.file != INVALID_HANDLE_VALUE)
+            CloseHandle(capture.file);
+        free(capture.host_path);
+    }
     free(host_argv);
-    return status;
+    return run.status;
 }
 
 /* Returns the host program's exit status, or 1 if it could not be started. */
@@ -124,7 +201,7 @@ static int run_on_host(const char *host, int argc, char **argv)
     LONG status = -1;
     if (!start || !folder || !file || runtime_paths(unix_name, folder, file, paths) != 0)
         printf("python stand-in: cannot find its start script or its own folder\n");
-    else if ((status = spawn_on_host(spawn, host, start, paths, argc, argv)) < 0)
+    else if ((status = spawn_on_host(spawn, unix_name, host, start, paths, argc, argv)) < 0)
         printf("python stand-in: cannot run the host program %s (NTSTATUS 0x%08lX)\n", host, (unsigned long)status);
     for (char *path : paths)
         free(path);
