@@ -5,5 +5,5 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target quillby-setup quillby-sample-setup standin_powershell standin_timeout trust_ca
+cmake --build --preset windows --target quillby-setup quillby-sample-setup standin_powershell trust_ca
 sh scripts/run-demo.sh build/windows

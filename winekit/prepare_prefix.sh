@@ -1,8 +1,7 @@
 #!/bin/sh
 # Makes a Wine prefix stand in for a learner's Windows, for the tests and for
 # author/build-course --try: the local HTTPS server's CA trusted there (and
-# nowhere else), PowerShell and timeout.exe (which Wine lacks) where Windows
-# keeps them, and a browser that only records what it is asked to open, into
+# nowhere else), PowerShell (which Wine lacks) where Windows keeps it, and a browser that only records what it is asked to open, into
 # BROWSER_LOG (local pages too, as Windows hands them to the default
 # browser). WINDOWS_BUILD_DIR holds the stand-ins and trust_ca.exe.
 # Usage: prepare_prefix.sh PREFIX WINDOWS_BUILD_DIR SOURCE_DIR CA_DER BROWSER_LOG
@@ -13,7 +12,6 @@ sh "$source/winekit/make_prefix.sh" "$prefix" "$build/winekit/blank-prefix"
 "$source/winekit/wine-run" "$prefix" "$build/winekit/trust_ca.exe" "Z:$ca"
 system32=$prefix/drive_c/windows/system32
 cp "$build/winekit/standins/powershell.exe" "$system32/WindowsPowerShell/v1.0/powershell.exe"
-cp "$build/winekit/standins/timeout.exe" "$system32/timeout.exe"
 "$source/winekit/wine-run" "$prefix" reg add 'HKCU\Software\Wine\WineBrowser' \
   /v Browsers /d "\"$source/winekit/browser_log.sh\" \"$browser_log\"" /f >/dev/null
 # Windows hands a local page (.html, or a file: address) to the default

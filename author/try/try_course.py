@@ -12,7 +12,7 @@ names mean 127.0.0.1, a local HTTPS server answers at the description's own
 addresses with the files pinned from the files folder (--files, default: the
 description's folder), under a throwaway CA that only that prefix trusts.
 WINDOWS_BUILD_DIR is a Windows build tree holding the stand-ins for
-PowerShell and timeout.exe and trust_ca.exe (HELPER_TARGETS). Everything the
+PowerShell and trust_ca.exe (HELPER_TARGETS). Everything the
 try starts ends with the namespace, and the folder that held the prefix is
 removed, on success, on failure and on Ctrl-C. Exit status 0 when the course
 answered with HTTP 200, 130 when interrupted, 1 otherwise.
@@ -35,7 +35,7 @@ import check_served  # noqa: E402 (beside this folder)
 import course_description  # noqa: E402
 
 INSIDE = os.path.join(TRY, "install_in_namespace.py")
-HELPER_TARGETS = ["standin_powershell", "standin_timeout", "trust_ca"]
+HELPER_TARGETS = ["standin_powershell", "trust_ca"]
 # Once the namespace has ended nothing holds the folder; a few tries cover
 # the moment its processes take to go.
 REMOVAL_ATTEMPTS = 20

@@ -40,13 +40,16 @@ TEST(RunHidden, ChildStartsInTheWorkingFolder)
     remove_tree(folder);
 }
 
-// The child waits two seconds (the prefix's timeout.exe) before it writes its
-// file: the file is there the moment run_hidden returns.
+// The child waits two seconds (the timeout.exe stand-in) before it writes
+// its file: the file is there the moment run_hidden returns.
 TEST(RunHidden, ReturnsOnlyOnceTheChildHasEnded)
 {
     const char *marker = "run_hidden_marker.txt";
+    const std::string late = beside_test_program("..\\winekit\\standins\\timeout.exe");
     DeleteFileA(marker);
-    EXPECT_EQ(run_cmd("cmd /c \"timeout /t 2 /nobreak >nul & echo done>run_hidden_marker.txt\"", INFINITE), 0);
+    EXPECT_EQ(run_cmd(("cmd /c \"\"" + late + "\" /t 2 /nobreak >nul & echo done>run_hidden_marker.txt\"").c_str(),
+                      INFINITE),
+              0);
     EXPECT_EQ(read_file(marker), "done\r\n");
     DeleteFileA(marker);
 }

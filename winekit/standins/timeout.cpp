@@ -1,6 +1,9 @@
 /* Stand-in for Windows' timeout.exe, which Wine 8 does not ship:
    "timeout /t N [/nobreak]" waits N seconds. It never reads the keyboard, so
-   /nobreak is accepted and changes nothing. */
+   /nobreak is accepted and changes nothing. Nothing the setup or its
+   launcher runs needs it any longer, so it stays out of the prefix; the
+   tests copy it where they need a program that lasts (a course's running
+   python.exe, a child that ends late). */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
