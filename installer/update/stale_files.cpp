@@ -28,29 +28,28 @@ static int is_plain_way(wchar_t *path, size_t base, DWORD *attributes)
     }
 }
 
-/* Whether the file at path still holds what check says; a file that cannot
- * be read is taken to, so that it stays on record. */
-static int is_as_brought(const wchar_t *path, const path_check *check)
-{
-    file_check now;
-    return check->known && (check_file(path, &now) != 0 ||
-                            (now.size == check->file.size && now.crc == check->file.crc));
-}
-
 /* Removes the stale file or folder path names (as is_plain_way gives it),
  * then the folders above it that are left empty and current does not name.
- * Returns 0, or 1 for a file as its check says that could not be removed. */
+ * Returns 0, or 1 for a file with a check that could not be removed, or not
+ * read to tell whether it still holds what the check says: a program writing
+ * it (Node, Java) may let it be deleted but not read, and may have changed
+ * it. */
 static int remove_stale(wchar_t *path, size_t base, const path_check *check, const path_set *current)
 {
     DWORD attributes;
     if (!is_plain_way(path, base, &attributes))
         return 0;
     wchar_t *end = path + wcslen(path);
+    file_check now;
     if (end[-1] == L'\\') {
         *--end = L'\0';
         if (!RemoveDirectoryW(path))
             return 0;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !is_as_brought(path, check)) {
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !check->known) {
+        return 0;
+    } else if (check_file(path, &now) != 0) {
+        return 1;
+    } else if (now.size != check->file.size || now.crc != check->file.crc) {
         return 0;
     } else if (!DeleteFileW(path)) {
         return 1;

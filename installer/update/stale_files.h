@@ -12,8 +12,9 @@
  * changed since (the learner's now: progress a lesson saved, an edit), stays.
  * Nothing is removed through a reparse point (a junction or symbolic link may
  * lead outside the install folder) nor is one removed; a folder that still
- * holds anything, what the learner wrote for one, stays. A file as its check
- * says that cannot be removed (held open) stays too, and is added with its
+ * holds anything, what the learner wrote for one, stays. A file with a
+ * check that cannot be read to tell (held open for writing) or that, as its
+ * check says, cannot be removed (held open) stays too, and is added with its
  * check to kept, for the next update to try again. Returns 0, or 1 when kept
  * could not take one. */
 int remove_stale_files(const char *install_folder, const path_set *previous, const path_set *current,

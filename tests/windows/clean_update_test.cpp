@@ -228,10 +228,10 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
     for (const char *folder : {"lessons", "retired", "retired\\deeper", "unit-0", "python", "emptied"})
         CreateDirectoryA((install + "\\" + folder).c_str(), NULL);
     const std::vector<std::string> files = {
-        "server.py",          "lessons\\one.html",  "lessons\\old.html",     "lessons\\notes.txt",
-        "lessons\\saved.html", "lessons\\held.html", "retired\\deeper\\intro.html", "unit-0\\old.html",
-        "unit-0\\answers.txt", "unit-0\\unknown.html", "python\\python.exe",    "python\\python311._pth",
-        "emptied\\gone.txt"};
+        "server.py",           "lessons\\one.html",    "lessons\\old.html",          "lessons\\notes.txt",
+        "lessons\\saved.html", "lessons\\held.html",   "lessons\\written.html",      "retired\\deeper\\intro.html",
+        "unit-0\\old.html",    "unit-0\\answers.txt",  "unit-0\\unknown.html",       "python\\python.exe",
+        "python\\python311._pth", "emptied\\gone.txt"};
     for (const std::string &file : files)
         write_file(install + "\\" + file, "123456789");
     // The course saved the learner's progress into a lesson it then dropped.
@@ -243,7 +243,8 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
     const file_check as_brought = {9, CHECK_VALUE};
     path_set previous = {}, current = {}, kept = {};
     for (const wchar_t *path : {L"server.py", L"LESSONS\\ONE.HTML", L"lessons\\old.html", L"lessons\\saved.html",
-                                L"lessons\\held.html", L"retired\\", L"retired\\deeper\\intro.html",
+                                L"lessons\\held.html", L"lessons\\written.html", L"retired\\",
+                                L"retired\\deeper\\intro.html",
                                 L"unit-0\\old.html", L"python\\python.exe", L"python\\python311._pth",
                                 L"emptied\\gone.txt", L"linked\\victim.html", L"never-there.txt"})
         ASSERT_EQ(add_path(&previous, L"", path, wcslen(path), wcschr(path, L'.') ? &as_brought : NULL), 0);
@@ -265,11 +266,20 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
     HANDLE held = CreateFileA((install + "\\lessons\\held.html").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
                               OPEN_EXISTING, 0, NULL);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // Held as Node and Java hold a file they write: it can be deleted, but
+    // not read, so whether it is still as brought cannot be told.
+    HANDLE written = CreateFileA((install + "\\lessons\\written.html").c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(written, INVALID_HANDLE_VALUE);
+    file_check unread;
+    ASSERT_NE(check_file(wide(install + "\\lessons\\written.html").c_str(), &unread), 0);
     EXPECT_EQ(remove_stale_files(install.c_str(), &previous, &current, &kept), 0);
     CloseHandle(held);
-    EXPECT_EQ(paths_of(kept), std::vector<std::wstring>{L"lessons\\held.html"});
-    ASSERT_EQ(kept.count, 1u);
-    EXPECT_TRUE(kept.checks[0].known && kept.checks[0].file.size == 9 && kept.checks[0].file.crc == CHECK_VALUE);
+    CloseHandle(written);
+    EXPECT_EQ(paths_of(kept), (std::vector<std::wstring>{L"lessons\\held.html", L"lessons\\written.html"}));
+    ASSERT_EQ(kept.count, 2u);
+    for (size_t i = 0; i < kept.count; i++)
+        EXPECT_TRUE(kept.checks[i].known && kept.checks[i].file.size == 9 && kept.checks[i].file.crc == CHECK_VALUE);
     free_path_set(&previous);
     free_path_set(&current);
     free_path_set(&kept);
@@ -278,8 +288,8 @@ TEST(StaleFiles, RemovesOnlyWhatTheNewArchivesNoLongerBring)
                              "emptied\\gone.txt", "retired-package"})
         EXPECT_FALSE(file_exists(install + "\\" + gone)) << gone;
     for (const char *stays : {"server.py", "lessons\\one.html", "lessons\\notes.txt", "lessons\\saved.html",
-                              "lessons\\held.html", "unit-0\\answers.txt", "unit-0\\unknown.html",
-                              "python\\python.exe", "emptied", "linked"})
+                              "lessons\\held.html", "lessons\\written.html", "unit-0\\answers.txt",
+                              "unit-0\\unknown.html", "python\\python.exe", "emptied", "linked"})
         EXPECT_TRUE(file_exists(install + "\\" + stays)) << stays;
     EXPECT_TRUE(file_exists(outside + "\\victim.html")) << "removed through a symbolic link";
 }
