@@ -1,7 +1,7 @@
 """The rules a course's archives must meet to install on a learner's machine,
 checked by author/build-course before anything is written: each archive at
 hand (pinned as file:) a zip that Windows PowerShell's Expand-Archive unpacks
-whole into its folder, the runtime with python.exe at its top and the payload
+whole into its folder and the setup reads (no Zip64), the runtime with python.exe at its top and the payload
 with server.py at the install folder's top. An archive pinned by its digest
 is not at hand, and with one such part the payload's server.py is taken on
 trust. A fault raises course_description.DescriptionError naming the archive and
@@ -10,6 +10,7 @@ for tries under Wine, with a warning."""
 
 import os
 import re
+import struct
 import zipfile
 import zlib
 
@@ -32,6 +33,19 @@ UNPACKED_METHODS = {zipfile.ZIP_STORED: "stored", zipfile.ZIP_DEFLATED: "deflate
 # A name flagged as UTF-8 (APPNOTE.TXT, general purpose bit 11); any other
 # is read in the code page of the machine that unpacks it.
 FLAG_UTF8_NAME = 0x800
+# The records the setup reads an archive by (installer/zip/zip_entries.cpp),
+# laid out as APPNOTE.TXT's sections 4.3.12, 4.3.15 and 4.3.16 have them. A
+# field at its largest value leaves what it holds to Zip64, which the setup
+# does not read, so an archive is refused here where it shows as the setup
+# finds it; Python's zipfile writes it silently, from 65,535 entries (a full
+# count) or 2 GiB (an entry's size or place, the central directory's place).
+END_RECORD = struct.Struct("<4s4H2LH")
+CENTRAL_HEADER = struct.Struct("<4s6H3L5H2L")
+END_RECORD_SIGNATURE = b"PK\x05\x06"
+ZIP64_LOCATOR_SIZE = 20
+ZIP64_LOCATOR_SIGNATURE = b"PK\x06\x07"
+LONGEST_COMMENT = 0xFFFF
+MARK_16, MARK_32 = 0xFFFF, 0xFFFFFFFF
 
 
 def segments(entry):
@@ -46,6 +60,42 @@ def windows_case(path):
 
 def utf16_length(text):
     return len(text.encode("utf-16-le")) // 2
+
+
+def zip64_fault(archive):
+    """What of ARCHIVE the setup would find left to Zip64, read as the setup
+    reads it; None when nothing is."""
+    size = os.path.getsize(archive)
+    if size > MARK_32:
+        return "4 GiB or more"
+    with open(archive, "rb") as data:
+        data.seek(max(0, size - ZIP64_LOCATOR_SIZE - END_RECORD.size - LONGEST_COMMENT))
+        tail = data.read()
+        # The end record is the last thing in the file but its comment.
+        at = next((start for start in range(len(tail) - END_RECORD.size, -1, -1)
+                   if tail[start:start + 4] == END_RECORD_SIGNATURE
+                   and start + END_RECORD.size + END_RECORD.unpack_from(tail, start)[-1] == len(tail)), None)
+        if at is None:
+            return None
+        _, _, _, _, count, directory_size, directory_start, _ = END_RECORD.unpack_from(tail, at)
+        locator = at - ZIP64_LOCATOR_SIZE
+        if locator >= 0 and tail[locator:locator + 4] == ZIP64_LOCATOR_SIGNATURE:
+            return "a Zip64 end record"
+        if count == MARK_16:
+            return "65,535 entries or more"
+        if MARK_32 in (directory_size, directory_start):
+            return "the central directory's size or place"
+        data.seek(directory_start)
+        directory = data.read(directory_size)
+    position = 0
+    for _ in range(count):
+        (_, _, _, flags, _, _, _, _, packed, unpacked, name_length, extra_length, comment_length, disk, _, _,
+         place) = CENTRAL_HEADER.unpack_from(directory, position)
+        if MARK_32 in (packed, unpacked, place) or disk == MARK_16:
+            name = directory[position + CENTRAL_HEADER.size:][:name_length]
+            return f"the size or place of {name.decode('utf-8' if flags & FLAG_UTF8_NAME else 'cp437')}"
+        position += CENTRAL_HEADER.size + name_length + extra_length + comment_length
+    return None
 
 
 def entries_of(archive, shown_as):
@@ -70,6 +120,11 @@ def entries_of(archive, shown_as):
         raise course_description.DescriptionError(f"{shown_as}: not a readable zip archive: {error}")
     if damaged:
         raise course_description.DescriptionError(f"{shown_as}: not a readable zip archive: {damaged} is damaged")
+    zip64 = zip64_fault(archive)
+    if zip64:
+        raise course_description.DescriptionError(
+            f"{shown_as}: Zip64 ({zip64}), which the setup does not read; split the part into archives of at most "
+            "65,534 entries and under 2 GiB each")
     return [info.filename for info in infos]
 
 

@@ -1,7 +1,9 @@
 /* What a zip archive brings, read from its central directory (PKWARE's
  * APPNOTE.TXT, sections 4.3.12 and 4.3.16), the record Expand-Archive itself
  * unpacks by, and where each entry's data lies past its local header
- * (section 4.3.7). */
+ * (section 4.3.7). Zip64 (sections 4.3.14, 4.3.15 and 4.5.3) is refused
+ * wherever it shows, so that an archive is read whole or not at all: the
+ * author's build-course refuses the same. */
 #include "zip/zip_entries.h"
 
 #include <stdlib.h>
@@ -11,6 +13,7 @@
 enum {
     END_RECORD_SIZE = 22,
     LONGEST_COMMENT = 0xFFFF,
+    ZIP64_LOCATOR_SIZE = 20,
     CENTRAL_HEADER_SIZE = 46,
     LOCAL_HEADER_SIZE = 30,
     FLAG_UTF8_NAME = 0x0800,
@@ -19,6 +22,10 @@ enum {
 static const uint32_t END_RECORD_SIGNATURE = 0x06054b50;
 static const uint32_t CENTRAL_HEADER_SIGNATURE = 0x02014b50;
 static const uint32_t LOCAL_HEADER_SIGNATURE = 0x04034b50;
+static const uint32_t ZIP64_LOCATOR_SIGNATURE = 0x07064b50;
+/* A field at its largest value leaves what it holds to a Zip64 record. */
+static const uint32_t ZIP64_MARK_16 = 0xFFFF;
+static const uint32_t ZIP64_MARK_32 = 0xFFFFFFFF;
 
 static uint32_t read16(const unsigned char *bytes)
 {
@@ -45,14 +52,16 @@ int open_zip_directory(const char *archive, zip_directory *directory)
     directory->file = CreateFileA(archive, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (directory->file == INVALID_HANDLE_VALUE)
         return 1;
-    unsigned char *tail = (unsigned char *)malloc(END_RECORD_SIZE + LONGEST_COMMENT);
+    /* The end record, its comment and a Zip64 locator before them. */
+    const uint32_t longest_tail = ZIP64_LOCATOR_SIZE + END_RECORD_SIZE + LONGEST_COMMENT;
+    unsigned char *tail = (unsigned char *)malloc(longest_tail);
     LARGE_INTEGER file_size;
     int status = 1;
     /* Past 4 GiB only Zip64 records can point. */
     if (tail && GetFileSizeEx(directory->file, &file_size) && file_size.QuadPart >= END_RECORD_SIZE &&
         file_size.QuadPart <= UINT32_MAX) {
         uint32_t size = (uint32_t)file_size.QuadPart;
-        uint32_t tail_size = size < END_RECORD_SIZE + LONGEST_COMMENT ? size : END_RECORD_SIZE + LONGEST_COMMENT;
+        uint32_t tail_size = size < longest_tail ? size : longest_tail;
         uint32_t tail_start = size - tail_size;
         const unsigned char *record = NULL;
         /* The end record is the last thing in the file but its comment. */
@@ -62,12 +71,15 @@ int open_zip_directory(const char *archive, zip_directory *directory)
                     at + END_RECORD_SIZE + read16(tail + at + 20) == tail_size)
                     record = tail + at;
         /* One part, and no Zip64 record standing in for a count or place. */
+        int zip64 = record && record - tail >= ZIP64_LOCATOR_SIZE &&
+                    read32(record - ZIP64_LOCATOR_SIZE) == ZIP64_LOCATOR_SIGNATURE;
         uint32_t count = record ? read16(record + 10) : 0;
         uint32_t directory_size = record ? read32(record + 12) : 0;
         uint32_t directory_start = record ? read32(record + 16) : 0;
         uint32_t record_start = record ? tail_start + (uint32_t)(record - tail) : 0;
-        if (record && read16(record + 4) == 0 && read16(record + 6) == 0 && read16(record + 8) == count &&
-            count != 0xFFFF && directory_start <= record_start && record_start - directory_start >= directory_size) {
+        if (record && !zip64 && read16(record + 4) == 0 && read16(record + 6) == 0 && read16(record + 8) == count &&
+            count != ZIP64_MARK_16 && directory_size != ZIP64_MARK_32 && directory_start != ZIP64_MARK_32 &&
+            directory_start <= record_start && record_start - directory_start >= directory_size) {
             directory->bytes = (unsigned char *)malloc((size_t)directory_size + 1);
             directory->size = directory_size;
             directory->count = count;
@@ -106,6 +118,9 @@ int next_zip_entry(const zip_directory *directory, uint32_t *position, zip_entry
     entry->check.size = read32(header + 24);
     entry->local_header = read32(header + 42);
     entry->name = header + CENTRAL_HEADER_SIZE;
+    if (entry->compressed_size == ZIP64_MARK_32 || entry->check.size == ZIP64_MARK_32 ||
+        entry->local_header == ZIP64_MARK_32 || read16(header + 34) == ZIP64_MARK_16)
+        return 1;
     *position += length;
     return 0;
 }

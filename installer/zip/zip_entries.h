@@ -26,13 +26,17 @@ typedef struct {
 } zip_entry;
 
 /* Opens the archive at archive (narrow text) and reads its central
- * directory. Returns 0, or 1 when it cannot be read or is no such zip;
- * either way, release with close_zip_directory. */
+ * directory. Returns 0, or 1 when it cannot be read or is no such zip: one
+ * of several parts, or with a Zip64 end record's locator, or an entry count
+ * (0xFFFF), directory size or place (0xFFFFFFFF) left to one; either way,
+ * release with close_zip_directory. */
 int open_zip_directory(const char *archive, zip_directory *directory);
 void close_zip_directory(zip_directory *directory);
 
 /* The entry whose central header starts at *position, which moves past it.
- * Returns 0, or 1 when the header is malformed or runs past the directory. */
+ * Returns 0, or 1 when the header is malformed, runs past the directory, or
+ * leaves a size or place (0xFFFFFFFF) or the disk it starts on (0xFFFF) to
+ * Zip64. */
 int next_zip_entry(const zip_directory *directory, uint32_t *position, zip_entry *entry);
 
 /* Adds the entry's name under folder to set, as add_path does, a file's with

@@ -45,6 +45,25 @@ def zip_of(*names):
     return data.getvalue()
 
 
+def zip64_of(*names):
+    """A zip archive as Python's zipfile writes one past 2 GiB, made of a few
+    bytes by lowering the limit it writes Zip64 from: every entry's size and
+    place left to its Zip64 field, then a Zip64 end record and locator."""
+    limit = zipfile.ZIP64_LIMIT
+    zipfile.ZIP64_LIMIT = 1
+    try:
+        return zip_of(*names)
+    finally:
+        zipfile.ZIP64_LIMIT = limit
+
+
+def without_zip64_end(data):
+    """The zip's bytes without the Zip64 end record (56 bytes) and locator
+    (20) that stand before its end record (22), whose own fields still hold."""
+    end = len(data) - 22
+    return data[:end - 56 - 20] + data[end:]
+
+
 def without_utf8_flag(data):
     """The zip's bytes with the UTF-8 flag of every name cleared, as an old
     packer leaves them: local headers (flags at 6) and central ones (at 8)."""
@@ -91,6 +110,12 @@ FAULTS = [
      ["app.zip: le\u251c\u00ba", "a name outside ASCII without the zip's UTF-8 flag"]),
     ("entry on a drive", None, {"app.zip": zip_of("C:escape.html")},
      ["app.zip: C:escape.html: the entry would land outside its folder"]),
+    ("65,535 entries, the count full", None, {"app.zip": zip_of(*(f"pages/{i}.html" for i in range(65535)))},
+     ["app.zip: Zip64 (65,535 entries or more), which the setup does not read; split the part into archives of at "
+      "most 65,534 entries and under 2 GiB each"]),
+    ("Zip64 end record", None, {"app.zip": zip64_of("pages/index.html")}, ["app.zip: Zip64 (a Zip64 end record)"]),
+    ("an entry's size in Zip64", None, {"app.zip": without_zip64_end(zip64_of("pages/index.html"))},
+     ["app.zip: Zip64 (the size or place of pages/index.html)"]),
     ("names differing in case", added("app.zip", "pages/Index.html"), {},
      ["app.zip: ", "pages/Index.html", "pages/index.html", "differ only in letter case"]),
     ("segment Windows will not hold", added("app.zip", "lessons/aux.html/notes.txt"), {},
@@ -148,6 +173,10 @@ class ArchiveRules(unittest.TestCase):
         run, _ = self.run_with(COURSE, {}, "--check")
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(sorted(self.contents(os.path.join(self.work, "files"))), sorted(PARTS))
+
+    def test_as_many_entries_as_the_setup_reads_pass(self):
+        run, _ = self.run_with(COURSE, {"app.zip": zip_of(*(f"pages/{i}.html" for i in range(65534)))}, "--check")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
 
     def test_a_runtime_that_is_not_the_embeddable_python_is_taken_with_a_warning(self):
         warning = ("Warning: runtime.zip is not the embeddable Python for Windows: learners' Windows cannot run it; "
