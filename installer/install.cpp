@@ -2,10 +2,12 @@
  *
  * Layout under the install folder: dl\ keeps every verified archive, python\
  * holds the unpacked runtime, and the payload archives unpack into the install
- * folder itself. Every archive is fetched and verified before any is
- * unpacked, so an update that fails on the way leaves the installation
- * before it whole. A rerun repeats every step and overwrites what is there,
- * then removes what the run before brought and this one does not. */
+ * folder itself. Every archive is fetched and verified, the room for its files
+ * checked, and every one unpacked into the staging folder and held to its
+ * central directory there, before any earlier file is touched; then the files
+ * move into place under a journal, so an update that fails or stops anywhere
+ * leaves one whole version. A rerun repeats every step, then removes what the
+ * run before brought and this one does not. */
 #include "install.h"
 
 #include <windows.h>
@@ -22,6 +24,8 @@
 #include "download/fetch_archive.h"
 #include "update/clean_update.h"
 #include "update/runtime_path_file.h"
+#include "update/staged_moves.h"
+#include "update/staged_update.h"
 #include "windows/install_guards.h"
 #include "windows/powershell_command.h"
 #include "windows/run_hidden.h"
@@ -55,6 +59,53 @@ static int unpack(const char *archive, const char *destination, const char *inst
     return 1;
 }
 
+/* What staging and setting aside left goes, once no journal needs it to
+ * finish or undo an update. */
+static void clear_staging(const char *install_folder)
+{
+    char path[FILE_PATH_CAPACITY];
+    snprintf(path, sizeof path, "%s\\%s", install_folder, JOURNAL_NAME);
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return;
+    snprintf(path, sizeof path, "%s\\%s", install_folder, SET_ASIDE_FOLDER);
+    remove_folder_tree(path);
+    format_staged_folder(path, install_folder, install_folder);
+    remove_folder_tree(path);
+}
+
+/* Unpacks the runtime and every part into the staging folder, as they will
+ * lie in the install folder, each held to its archive; on a failure the
+ * staging folder goes and 1 is returned, nothing in place touched. */
+static int stage(const char *install_folder, const char *download_folder, const char *runtime_archive,
+                 const char *runtime_folder)
+{
+    char staging[FILE_PATH_CAPACITY], staged_runtime[FILE_PATH_CAPACITY], journal[FILE_PATH_CAPACITY];
+    /* A journal still there could be neither finished nor undone: every
+     * file is put in place anew below, which supersedes it. */
+    snprintf(journal, sizeof journal, "%s\\%s", install_folder, JOURNAL_NAME);
+    DeleteFileA(journal);
+    clear_staging(install_folder);
+    format_staged_folder(staging, install_folder, install_folder);
+    format_staged_folder(staged_runtime, install_folder, runtime_folder);
+    CreateDirectoryA(staging, NULL);
+    CreateDirectoryA(staged_runtime, NULL);
+    int status = unpack(runtime_archive, staged_runtime, install_folder, PYTHON_LABEL);
+    if (status == 0 && extend_runtime_path(staged_runtime) != 0) {
+        char message[ADDRESS_CAPACITY];
+        snprintf(message, sizeof message, "Could not put the course on the path of %s.", PYTHON_LABEL);
+        say(message);
+        status = 1;
+    }
+    for (size_t i = 0; i < PARTS_COUNT && status == 0; i++) {
+        char archive_file[FILE_PATH_CAPACITY];
+        snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
+        status = unpack(archive_file, staging, install_folder, PARTS[i].name);
+    }
+    if (status != 0)
+        clear_staging(install_folder);
+    return status;
+}
+
 /* Everything from the folders to the start of the course, on a folder that
  * this setup alone installs to. */
 static int install_into(const char *install_folder)
@@ -65,6 +116,9 @@ static int install_into(const char *install_folder)
      * as the download's own failure to write its file. */
     CreateDirectoryA(install_folder, NULL);
     CreateDirectoryA(download_folder, NULL);
+    /* Before anything else: the course must never be left on a mix. Where
+     * that fails the whole installation below puts every file in place. */
+    recover_update(install_folder);
 
     char runtime_archive[FILE_PATH_CAPACITY];
     snprintf(runtime_archive, sizeof runtime_archive, "%s\\python.zip", download_folder);
@@ -81,23 +135,13 @@ static int install_into(const char *install_folder)
 
     char runtime_folder[FOLDER_CAPACITY];
     snprintf(runtime_folder, sizeof runtime_folder, "%s\\python", install_folder);
-    CreateDirectoryA(runtime_folder, NULL);
-    if (unpack(runtime_archive, runtime_folder, install_folder, PYTHON_LABEL) != 0)
+    if (room_to_stage(install_folder, download_folder, runtime_archive) != 0 ||
+        stage(install_folder, download_folder, runtime_archive, runtime_folder) != 0)
         return 1;
-    if (extend_runtime_path(runtime_folder) != 0) {
-        char message[ADDRESS_CAPACITY];
-        snprintf(message, sizeof message, "Could not put the course on the path of %s.", PYTHON_LABEL);
-        say(message);
+    if (put_staged_update(install_folder, download_folder, runtime_archive, runtime_folder) != 0) {
+        clear_staging(install_folder);
         return 1;
     }
-
-    for (size_t i = 0; i < PARTS_COUNT; i++) {
-        char archive_file[FILE_PATH_CAPACITY];
-        snprintf(archive_file, sizeof archive_file, "%s\\%s", download_folder, PARTS[i].name);
-        if (unpack(archive_file, install_folder, install_folder, PARTS[i].name) != 0)
-            return 1;
-    }
-
     remove_python_caches(install_folder);
     clean_update(install_folder, download_folder, runtime_archive, runtime_folder);
     compile_course(install_folder);

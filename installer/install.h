@@ -4,7 +4,7 @@
 
 /* Runs the whole installation; returns the exit status: 0 once every archive
  * was verified and unpacked, 1 at the first download or unpacking that failed
- * (later steps are skipped; what was unpacked before stays). */
+ * (later steps are skipped; the installation before stays whole). */
 int run_install(void);
 
 #endif

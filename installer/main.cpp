@@ -8,6 +8,7 @@
 #include "app/course_start.h"
 #include "app/uninstall.h"
 #include "install.h"
+#include "start.h"
 #include "selftest.h"
 
 int main(int argc, char **argv)

@@ -8,12 +8,10 @@
 #include <stdio.h>
 
 #include "app/failure_page.h"
-#include "app/install_folder.h"
 #include "app/start_seam.h"
 #include "common/capacities.h"
 #include "common/console.h"
 #include "common/manifest.h"
-#include "windows/install_guards.h"
 
 const start_timing START_TIMING = {2ul * 60 * 1000, 250};
 
@@ -93,32 +91,4 @@ int start_course_on(const start_platform *platform, const start_timing *timing, 
     return show_failure(platform, timing, install_folder,
                         outcome == SILENT ? SERVER_SILENT : why_it_ended(platform, &address, install_folder),
                         &address);
-}
-
-/* A setup at work on the folder, or another start, holds its claim: a start
- * waits for it (the setup that has just installed the course lets go as it
- * ends), then finds the course as that one left it. */
-static HANDLE claim_when_free(const char *install_folder)
-{
-    HANDLE claim = NULL;
-    ULONGLONG deadline = GetTickCount64() + START_TIMING.limit_ms;
-    while (claim_install_folder(install_folder, &claim) != 0 && GetTickCount64() < deadline)
-        Sleep(START_TIMING.poll_ms);
-    return claim;
-}
-
-int run_start(void)
-{
-    char install_folder[FILE_PATH_CAPACITY];
-    format_program_folder(install_folder);
-    SetConsoleTitleA(APP_PRODUCT_NAME);
-    HANDLE claim = claim_when_free(install_folder);
-    if (!claim) {
-        print_text("A setup is at work on %s in another window; start the course again once it is done.\n",
-                   APP_PRODUCT_NAME);
-        return 1;
-    }
-    int status = start_course_on(&WINDOWS_START_PLATFORM, &START_TIMING, install_folder);
-    CloseHandle(claim);
-    return status;
 }

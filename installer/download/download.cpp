@@ -11,9 +11,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/capacities.h"
 #include "common/console.h"
 #include "common/manifest.h"
 #include "sha256.h"
+#include "windows/free_space.h"
 
 enum { TRANSFER_BUFFER_SIZE = 16384, PROGRESS_EVERY = 524288 };
 
@@ -200,6 +202,24 @@ static long long rest_end(const wininet_library *internet, HINTERNET request, lo
     return total >= 0 ? total : end;
 }
 
+/* Whether the volume of path has room for a file of bytes there: what an
+ * earlier copy at path takes is freed as it is overwritten. */
+static int room_for_file(const char *path, unsigned long long bytes, const char *label)
+{
+    char folder[FILE_PATH_CAPACITY];
+    snprintf(folder, sizeof folder, "%s", path);
+    char *slash = strrchr(folder, '\\');
+    if (slash)
+        *slash = '\0';
+    else
+        snprintf(folder, sizeof folder, ".");
+    WIN32_FILE_ATTRIBUTE_DATA earlier;
+    unsigned long long needed = on_disk(bytes), replaced = 0;
+    if (GetFileAttributesExA(path, GetFileExInfoStandard, &earlier))
+        replaced = on_disk((unsigned long long)earlier.nFileSizeHigh << 32 | earlier.nFileSizeLow);
+    return room_for(folder, needed > replaced ? needed - replaced : 0, label);
+}
+
 static int open_sink(sink *to, const char *path, const char *verb, const char *label)
 {
     to->file = fopen(path, "wb");
@@ -342,6 +362,14 @@ int download_over(const wininet_library *internet, const retry_pauses *pauses, c
     HINTERNET session, request;
     if (open_download(internet, url, &session, &request) != 0)
         return 1;
+    /* An archive that cannot fit is not begun: the earlier copy at path
+     * stays, and the learner learns what to free, not that a write failed. */
+    long long announced = status_of(internet, request) == HTTP_STATUS_OK ? content_length(internet, request) : -1;
+    if (announced >= 0 && room_for_file(path, (unsigned long long)announced, label) != 0) {
+        internet->close_handle(request);
+        internet->close_handle(session);
+        return 1;
+    }
     sink to;
     if (open_sink(&to, path, "Downloading", label) != 0) {
         internet->close_handle(request);

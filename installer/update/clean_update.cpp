@@ -47,12 +47,14 @@ static int add_archive(path_set *set, const char *install_folder, const char *ar
 }
 
 /* The runtime's path files, which the setup extends once they are unpacked,
- * are recorded as it left them: what an update may take for unchanged. */
-static void recheck_path_files(path_set *set, const char *install_folder, const char *runtime_folder)
+ * are recorded as it left them (under root): what an update may take for
+ * unchanged. */
+static void recheck_path_files(path_set *set, const char *install_folder, const char *runtime_folder,
+                               const char *root)
 {
     wchar_t runtime[FILE_PATH_CAPACITY], path[FOLDER_CAPACITY + FILE_PATH_CAPACITY];
     int runtime_units = below(install_folder, runtime_folder, runtime);
-    int base = MultiByteToWideChar(CP_ACP, 0, install_folder, -1, path, FOLDER_CAPACITY);
+    int base = MultiByteToWideChar(CP_ACP, 0, root, -1, path, FOLDER_CAPACITY);
     for (size_t i = 0; runtime_units > 0 && base > 0 && i < set->count; i++) {
         const wchar_t *relative = set->text + set->starts[i], *name = relative + runtime_units;
         size_t length = wcslen(relative);
@@ -89,21 +91,35 @@ static void replace_record(const char *record, const char *install_folder, path_
     free_path_set(&kept);
 }
 
+int list_brought(path_set *brought, const char *install_folder, const char *download_folder,
+                 const char *runtime_archive, const char *runtime_folder, const char *root)
+{
+    int listed = add_archive(brought, install_folder, runtime_archive, runtime_folder) == 0;
+    for (size_t i = 0; i < PARTS_COUNT && listed; i++) {
+        char archive[FILE_PATH_CAPACITY];
+        snprintf(archive, sizeof archive, "%s\\%s", download_folder, PARTS[i].name);
+        listed = add_archive(brought, install_folder, archive, install_folder) == 0;
+    }
+    if (!listed)
+        return 1;
+    sort_path_set(brought);
+    recheck_path_files(brought, install_folder, runtime_folder, root);
+    return 0;
+}
+
+void format_record_file(char record[FILE_PATH_CAPACITY], const char *download_folder)
+{
+    snprintf(record, FILE_PATH_CAPACITY, "%s\\%s", download_folder, RECORD_NAME);
+}
+
 void clean_update(const char *install_folder, const char *download_folder, const char *runtime_archive,
                   const char *runtime_folder)
 {
     path_set brought = {};
-    int listed = add_archive(&brought, install_folder, runtime_archive, runtime_folder) == 0;
-    for (size_t i = 0; i < PARTS_COUNT && listed; i++) {
-        char archive[FILE_PATH_CAPACITY];
-        snprintf(archive, sizeof archive, "%s\\%s", download_folder, PARTS[i].name);
-        listed = add_archive(&brought, install_folder, archive, install_folder) == 0;
-    }
-    if (listed) {
-        sort_path_set(&brought);
-        recheck_path_files(&brought, install_folder, runtime_folder);
+    if (list_brought(&brought, install_folder, download_folder, runtime_archive, runtime_folder, install_folder) ==
+        0) {
         char record[FILE_PATH_CAPACITY];
-        snprintf(record, sizeof record, "%s\\%s", download_folder, RECORD_NAME);
+        format_record_file(record, download_folder);
         replace_record(record, install_folder, &brought);
     }
     free_path_set(&brought);

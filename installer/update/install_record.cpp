@@ -49,13 +49,11 @@ static int add_line(path_set *set, const wchar_t *line, size_t length)
            add_path(set, L"", line, path_length, &check) != 0;
 }
 
-int read_install_record(const char *record_file, path_set *set)
+int read_install_record_text(const char *bytes, size_t size, path_set *set)
 {
-    size_t size = 0;
-    char *bytes = read_whole_file(record_file, INT_MAX, &size);
-    int length = (int)size;
+    int length = size <= INT_MAX ? (int)size : -1;
     /* UTF-8 has no more UTF-16 units than bytes. */
-    wchar_t *text = bytes ? (wchar_t *)malloc(((size_t)length + 1) * sizeof *text) : NULL;
+    wchar_t *text = length >= 0 ? (wchar_t *)malloc(((size_t)length + 1) * sizeof *text) : NULL;
     int units =
         text && length > 0 ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, text, length) : 0;
     /* Every line ends in a line feed: a record cut short is no record. */
@@ -65,8 +63,16 @@ int read_install_record(const char *record_file, path_set *set)
         int line_length = end - start - (end > start && text[end - 1] == L'\r');
         status = add_line(set, text + start, (size_t)line_length);
     }
-    free(bytes);
     free(text);
+    return status;
+}
+
+int read_install_record(const char *record_file, path_set *set)
+{
+    size_t size = 0;
+    char *bytes = read_whole_file(record_file, INT_MAX, &size);
+    int status = !bytes || read_install_record_text(bytes, size, set) != 0;
+    free(bytes);
     return status;
 }
 
@@ -89,7 +95,7 @@ static wchar_t *write_check(wchar_t *at, const file_check *check)
     return at;
 }
 
-int write_install_record(const char *record_file, const path_set *set)
+char *format_install_record(const path_set *set, size_t *length)
 {
     size_t units = 0;
     for (size_t i = 0; i < set->count; i++)
@@ -97,7 +103,7 @@ int write_install_record(const char *record_file, const path_set *set)
     wchar_t *text = (wchar_t *)malloc((units + 1) * sizeof *text);
     /* A UTF-16 unit takes at most three bytes of UTF-8. */
     char *bytes = (char *)malloc(3 * units + 1);
-    int length = -1;
+    int written = -1;
     if (text && bytes && units <= INT_MAX / 3) {
         wchar_t *line = text;
         for (size_t i = 0; i < set->count; i++) {
@@ -110,12 +116,24 @@ int write_install_record(const char *record_file, const path_set *set)
             line += 2;
         }
         int used = (int)(line - text);
-        length = used == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, text, used, bytes, (int)(3 * units), NULL, NULL);
-        if (used > 0 && length == 0)
-            length = -1;
+        written = used == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, text, used, bytes, (int)(3 * units), NULL, NULL);
+        if (used > 0 && written == 0)
+            written = -1;
     }
     free(text);
-    int status = length < 0 || replace_whole_file(record_file, bytes, (size_t)length) != 0;
+    if (written < 0) {
+        free(bytes);
+        return NULL;
+    }
+    *length = (size_t)written;
+    return bytes;
+}
+
+int write_install_record(const char *record_file, const path_set *set)
+{
+    size_t length = 0;
+    char *bytes = format_install_record(set, &length);
+    int status = !bytes || replace_whole_file(record_file, bytes, length) != 0;
     free(bytes);
     return status;
 }

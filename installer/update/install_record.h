@@ -15,6 +15,13 @@
  * hold some of its paths). */
 int read_install_record(const char *record_file, path_set *set);
 
+/* read_install_record on the length bytes of a record in memory. */
+int read_install_record_text(const char *bytes, size_t length, path_set *set);
+
+/* The text of set as a record, on the heap (the caller frees it), its byte
+ * count in *length; NULL when memory runs out. */
+char *format_install_record(const path_set *set, size_t *length);
+
 /* Writes set as the record at record_file, of less than FILE_PATH_CAPACITY
  * bytes: whole or not at all, the earlier record replaced in one step.
  * Returns 0, or 1 when the earlier record stays. */

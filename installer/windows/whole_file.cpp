@@ -33,7 +33,10 @@ static int write_new_file(const char *path, const char *bytes, size_t length)
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     DWORD written = 0;
-    int whole = length < MAXDWORD && WriteFile(file, bytes, (DWORD)length, &written, NULL) && written == length;
+    /* On the disk before the move over the earlier file: a power cut must
+     * leave the one or the other, never a new name on unwritten clusters. */
+    int whole = length < MAXDWORD && WriteFile(file, bytes, (DWORD)length, &written, NULL) && written == length &&
+                FlushFileBuffers(file);
     return !(CloseHandle(file) && whole);
 }
 

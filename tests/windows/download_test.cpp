@@ -7,6 +7,8 @@
 
 #include <stdlib.h>
 
+#include <cstring>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -317,24 +319,34 @@ TEST(Download, UncreatableFileTouchesNothingElse)
 
 // A full disk must not leave a truncated archive behind that the digest of
 // the network bytes would vouch for. The fixture mounts a 64 KiB file system
-// at ..\small-fs, too small for the body; the first failed write ends the
-// transfer, and with it a body that never ends.
-TEST(Download, FailedWriteEndsTheTransferAndDeletesThePartialFile)
+// at ..\\small-fs, too small for any body here. An archive whose length the
+// server announces is not begun: the learner is told what to free, and the
+// earlier copy stays. One with no length (a body that never ends) stops at
+// the first failed write, and nothing of it stays.
+TEST(Download, NoRoomIsToldBeforeTheTransferAndAFailedWriteEndsIt)
 {
-    struct { const char *path; const char *label; } cases[] = {
-        {"/normal", "full.zip"},
-        {"/endless", "endless.zip"},
-    };
-    for (const auto &c : cases) {
-        const std::string path = std::string("..\\small-fs\\") + c.label;
-        program_run run = download(server_url("TRUSTED", c.path), path, server_value("SHA256_NORMAL"), c.label);
-        transcript parsed = parse_transcript(run.output, c.label);
-        EXPECT_GE(parsed.done_kb, 64) << c.path;
-        EXPECT_LT(parsed.done_kb, 64 + 32) << "the transfer stops at the first failed write: " << c.path;
-        EXPECT_EQ(parsed.verdict, "Could not write the download file.\n") << c.path;
-        EXPECT_EQ(run.exit_code, 1u) << c.path;
-        EXPECT_FALSE(file_exists(path)) << c.path;
-    }
+    const std::string announced = "..\\small-fs\\full.zip";
+    ASSERT_TRUE(write_file(announced, "earlier copy"));
+    program_run run = download(server_url("TRUSTED", "/normal"), announced, server_value("SHA256_NORMAL"), "full.zip");
+    const std::string line = run.output;
+    EXPECT_EQ(line.rfind("Not enough free space on ", 0), 0u) << line;
+    size_t needs = line.find(" for full.zip: it needs ");
+    ASSERT_NE(needs, std::string::npos) << line;
+    EXPECT_GE(atoi(line.c_str() + needs + strlen(" for full.zip: it needs ")), 4) << "the margin counts";
+    EXPECT_NE(line.find(" MB more. Free some space, then run this setup again."), std::string::npos) << line;
+    EXPECT_EQ(line.find("Downloading"), std::string::npos) << "nothing was begun";
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_EQ(read_file(announced), "earlier copy");
+    DeleteFileA(announced.c_str());
+
+    const std::string endless = "..\\small-fs\\endless.zip";
+    run = download(server_url("TRUSTED", "/endless"), endless, server_value("SHA256_NORMAL"), "endless.zip");
+    transcript parsed = parse_transcript(run.output, "endless.zip");
+    EXPECT_GE(parsed.done_kb, 32);
+    EXPECT_LT(parsed.done_kb, 64 + 32) << "the transfer stops at the first failed write";
+    EXPECT_EQ(parsed.verdict, "Could not write the download file.\n");
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_FALSE(file_exists(endless));
 }
 
 // Wine's WinINet follows a redirect from https to plain http without a word

@@ -115,12 +115,14 @@ static std::string shortcut_command(const std::string &shortcut, const std::stri
 }
 
 // The command lines of a complete installation, paths as they must appear
-// inside the quotes (install and desktop given already escaped).
+// inside the quotes (install and desktop given already escaped): every
+// archive unpacks into the staging folder, laid out as the install folder.
 std::string full_powershell_log(const std::string &install, const std::string &desktop)
 {
-    std::string log = extraction(install + "\\dl\\python.zip", install + "\\python");
+    const std::string staging = install + "\\update-staging";
+    std::string log = extraction(install + "\\dl\\python.zip", staging + "\\python");
     for (const char *name : PART_NAMES)
-        log += extraction(install + "\\dl\\" + name, install);
+        log += extraction(install + "\\dl\\" + name, staging);
     return log + shortcut_command(desktop + "\\E2E Course.lnk", install + "\\start-e2e.bat", install);
 }
 
