@@ -24,6 +24,44 @@ static int is_separator(wchar_t c)
     return c == L'/' || c == L'\\';
 }
 
+/* The device names Windows reserves in every folder (Microsoft's "Naming
+ * Files, Paths, and Namespaces"); a numbered one ends in one of the digits
+ * that page lists, ISO 8859-1's superscripts among them. */
+static const struct {
+    const wchar_t *name;
+    int numbered;
+} DEVICES[] = {{L"CON", 0}, {L"PRN", 0}, {L"AUX", 0}, {L"NUL", 0}, {L"COM", 1}, {L"LPT", 1}};
+static const wchar_t DEVICE_NUMBERS[] = L"0123456789\u00b9\u00b2\u00b3";
+enum { DEVICE_NAME_LENGTH = 3 };
+
+/* Whether the length units of segment are a device's name, alone or before
+ * an extension, which Windows takes for the device. */
+static int is_device(const wchar_t *segment, size_t length)
+{
+    size_t stem = 0;
+    while (stem < length && segment[stem] != L'.')
+        stem++;
+    for (size_t i = 0; i < sizeof DEVICES / sizeof *DEVICES; i++)
+        if (stem == DEVICE_NAME_LENGTH + (size_t)DEVICES[i].numbered &&
+            CompareStringOrdinal(segment, DEVICE_NAME_LENGTH, DEVICES[i].name, DEVICE_NAME_LENGTH, TRUE) ==
+                CSTR_EQUAL &&
+            (!DEVICES[i].numbered ||
+             wmemchr(DEVICE_NUMBERS, segment[DEVICE_NAME_LENGTH], wcslen(DEVICE_NUMBERS)) != NULL))
+            return 1;
+    return 0;
+}
+
+int names_a_device(const wchar_t *name, size_t length)
+{
+    for (size_t start = 0, i = 0; i <= length; i++)
+        if (i == length || is_separator(name[i])) {
+            if (is_device(name + start, i - start))
+                return 1;
+            start = i + 1;
+        }
+    return 0;
+}
+
 /* Every segment names one thing inside the install folder, as given. */
 static int is_plain_relative_path(const wchar_t *name, size_t length)
 {
@@ -46,7 +84,7 @@ static int is_plain_relative_path(const wchar_t *name, size_t length)
 
 int add_path(path_set *set, const wchar_t *folder, const wchar_t *name, size_t length, const file_check *check)
 {
-    if (!is_plain_relative_path(name, length))
+    if (!is_plain_relative_path(name, length) || names_a_device(name, length))
         return 1;
     size_t folder_length = wcslen(folder);
     wchar_t *text = (wchar_t *)grow(set->text, &set->text_capacity, set->text_used + folder_length + length + 1,
@@ -112,7 +150,8 @@ static void sift_down(path_set *set, size_t root, size_t count)
     }
 }
 
-void sort_path_set(path_set *set)
+/* Orders every path ignoring letter case, the same path as it was added. */
+static void order_paths(path_set *set)
 {
     for (size_t root = set->count / 2; root-- > 0;)
         sift_down(set, root, set->count);
@@ -120,6 +159,23 @@ void sort_path_set(path_set *set)
         swap(set, 0, count - 1);
         sift_down(set, 0, count - 1);
     }
+}
+
+size_t first_case_clash(path_set *set)
+{
+    order_paths(set);
+    for (size_t i = 0; i + 1 < set->count; i++) {
+        const wchar_t *path = set->text + set->starts[i], *next = set->text + set->starts[i + 1];
+        /* Folders of one name in two letter cases are one folder to Windows. */
+        if (path[wcslen(path) - 1] != L'\\' && order(path, next) == 0 && wcscmp(path, next) != 0)
+            return i;
+    }
+    return set->count;
+}
+
+void sort_path_set(path_set *set)
+{
+    order_paths(set);
     size_t kept = 0;
     for (size_t i = 0; i < set->count; i++) {
         if (kept > 0 && order(set->text + set->starts[kept - 1], set->text + set->starts[i]) == 0)

@@ -23,6 +23,13 @@ struct path_set {
     size_t count, starts_capacity, checks_capacity;
 };
 
+/* Whether a segment of the length units of name, / or \ separating them, is
+ * a name Windows reserves for a device in every folder: CON, PRN, AUX, NUL,
+ * COM0 to COM9 and LPT0 to LPT9, COM and LPT before a superscript 1, 2 or 3
+ * too (U+00B9, U+00B2, U+00B3), in any letter case, alone or before an
+ * extension (NUL.txt, nul.tar.gz). */
+int names_a_device(const wchar_t *name, size_t length);
+
 /* Adds folder (a path of the set's form, or "") joined to the length units of
  * name, in which / separates as \ does, with check (NULL: not known). Returns
  * 1, adding nothing, for a name
@@ -30,13 +37,19 @@ struct path_set {
  * it says: an empty one, one starting with a separator, one with an empty
  * segment but for a last separator, a segment that Windows would trim (".",
  * "..", or any ending in a dot or a blank), a character Windows refuses in a
- * name (a drive's ':' among them); or when memory runs out. 0 once added. */
+ * name (a drive's ':' among them), one that names_a_device; or when memory
+ * runs out. 0 once added. */
 int add_path(path_set *set, const wchar_t *folder, const wchar_t *name, size_t length, const file_check *check);
 
 /* Orders the paths ignoring letter case, as Windows names files, and drops
  * those that name the same one twice but the last added (a later archive's
  * file replaces an earlier one's); path_index needs it done. */
 void sort_path_set(path_set *set);
+
+/* Orders the paths as sort_path_set does, but keeps every one, and returns
+ * where the first lies of two files whose paths differ only in letter case,
+ * the other next after it; the count when no two do. */
+size_t first_case_clash(path_set *set);
 
 /* Where a sorted set holds path (in any letter case), or its count. */
 size_t path_index(const path_set *set, const wchar_t *path);

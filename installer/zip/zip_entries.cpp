@@ -125,16 +125,19 @@ int next_zip_entry(const zip_directory *directory, uint32_t *position, zip_entry
     return 0;
 }
 
-int add_zip_entry(path_set *set, const wchar_t *folder, const zip_entry *entry)
+int zip_entry_name(const zip_entry *entry, wchar_t *name)
 {
-    /* A name has no more UTF-16 units than bytes. */
-    wchar_t *name = (wchar_t *)malloc(((size_t)entry->name_length + 1) * sizeof *name);
     /* Not flagged UTF-8, a name is what Expand-Archive makes of it. */
     UINT code_page = entry->flags & FLAG_UTF8_NAME ? CP_UTF8 : system_ansi_code_page();
-    int units = name && entry->name_length > 0
-                    ? MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, (const char *)entry->name,
-                                          (int)entry->name_length, name, (int)entry->name_length)
-                    : 0;
+    return entry->name_length > 0 ? MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, (const char *)entry->name,
+                                                        (int)entry->name_length, name, (int)entry->name_length)
+                                  : 0;
+}
+
+int add_zip_entry(path_set *set, const wchar_t *folder, const zip_entry *entry)
+{
+    wchar_t *name = (wchar_t *)malloc(((size_t)entry->name_length + 1) * sizeof *name);
+    int units = name ? zip_entry_name(entry, name) : 0;
     /* A file comes with what it holds; a folder, with its final separator, holds nothing to check. */
     int is_folder = units > 0 && (name[units - 1] == L'/' || name[units - 1] == L'\\');
     int status = units == 0 || add_path(set, folder, name, (size_t)units, is_folder ? NULL : &entry->check) != 0;

@@ -39,6 +39,12 @@ void close_zip_directory(zip_directory *directory);
  * Zip64. */
 int next_zip_entry(const zip_directory *directory, uint32_t *position, zip_entry *entry);
 
+/* The entry's name in UTF-16, as Expand-Archive reads it (UTF-8 where the
+ * entry is flagged so, else in the system's ANSI code page), into name, with
+ * room for name_length units: a name has no more units than bytes. Returns
+ * how many units, not terminated; 0 when it is empty or cannot be read. */
+int zip_entry_name(const zip_entry *entry, wchar_t *name);
+
 /* Adds the entry's name under folder to set, as add_path does, a file's with
  * its check and a folder's (a name ending in a separator) without. Returns
  * 0, or 1 when the name cannot be read or add_path refuses it. */

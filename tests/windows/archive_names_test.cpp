@@ -1,6 +1,7 @@
 // What the setup reads of an archive before unpacking it, decided in-process
 // on central directories of the test's own: every Zip64 record or mark
-// refused.
+// refused, and the names Windows cannot hold refused by name. Runs in the
+// UTF-8 code page the installer declares.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdint.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "zip/archive_names.h"
 #include "zip/path_set.h"
 #include "zip/zip_entries.h"
 
@@ -122,6 +124,16 @@ bool read_through(const std::string &bytes)
     return status == 0;
 }
 
+// What check_archive_names prints of the archive, by its label, and
+// whether it refused it.
+std::string checked(const std::string &bytes, int *status)
+{
+    const std::string archive = archive_file("names.zip", bytes);
+    testing::internal::CaptureStdout();
+    *status = check_archive_names(archive.c_str(), "course.zip");
+    return testing::internal::GetCapturedStdout();
+}
+
 TEST(ZipDirectory, EveryZip64RecordOrMarkIsRefused)
 {
     const std::string plain = directory_of(named({"server.py", "lessons/one.html"}));
@@ -145,6 +157,54 @@ TEST(ZipDirectory, EveryZip64RecordOrMarkIsRefused)
     EXPECT_TRUE(read_through(directory_of(many))) << "65,534 entries";
     many.push_back({"f/last"});
     EXPECT_FALSE(read_through(directory_of(many))) << "65,535 entries";
+}
+
+TEST(ArchiveNames, NamesWindowsReservesAreRefusedInAnySegmentAndCase)
+{
+    for (const char *name : {"CON", "app/con.txt", "app/Aux/notes.txt", "nul.tar.gz", "PRN/", "COM1.txt", "lpt9",
+                             "com0.log", "LPT0", "app/COM\xc2\xb9.txt", "lpt\xc2\xb3"}) {
+        int status = 0;
+        const std::string shown = checked(directory_of(named({"server.py", name})), &status);
+        EXPECT_EQ(status, 1) << name;
+        EXPECT_EQ(shown, std::string("course.zip holds a file Windows cannot create: ") + name +
+                             " (a reserved name); nothing was unpacked.\n");
+    }
+    for (const char *name : {"CONSOLE.txt", "con-notes.txt", "COM10.txt", "LPT.txt", "auxiliary/x.py", "a.con",
+                             "xnul", "icon.png", "COM\xc2\xb2\xc2\xb2"}) {
+        int status = 1;
+        EXPECT_EQ(checked(directory_of(named({"server.py", name})), &status), "") << name;
+        EXPECT_EQ(status, 0) << name;
+    }
+    // The other names add_path refuses, and an archive the setup cannot read.
+    int status = 0;
+    EXPECT_EQ(checked(directory_of(named({"../up.txt"})), &status),
+              "course.zip holds a file Windows cannot create: ../up.txt (a name that leads outside its folder, or one "
+              "Windows refuses or changes); nothing was unpacked.\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(checked(with_zip64_records(directory_of(named({"server.py"})), 1), &status),
+              "course.zip is not a zip archive this setup can read; nothing was unpacked.\n");
+    EXPECT_EQ(status, 1);
+}
+
+TEST(ArchiveNames, TwoFilesWhoseNamesDifferOnlyInLetterCaseAreRefused)
+{
+    int status = 0;
+    EXPECT_EQ(checked(directory_of(named({"server.py", "app/Lesson.py", "app/notes.txt", "app\\lesson.py"})),
+                      &status),
+              "course.zip holds two files whose names differ only in letter case: app/Lesson.py and app/lesson.py; "
+              "nothing was unpacked.\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(checked(directory_of(named({"LESSONS/ONE.HTML", "b.txt", "lessons/one.html", "Lessons/One.html"})),
+                      &status),
+              "course.zip holds two files whose names differ only in letter case: LESSONS/ONE.HTML and "
+              "lessons/one.html; nothing was unpacked.\n");
+    // One folder in two letter cases is one folder; one file named twice
+    // alike is one file.
+    EXPECT_EQ(checked(directory_of(named({"Lessons/", "lessons/", "Lessons/one.html", "lessons/two.html", "a.txt",
+                                          "a.txt"})),
+                      &status),
+              "");
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace
