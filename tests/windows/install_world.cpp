@@ -18,11 +18,12 @@ extern const char EXTRACT[] = "powershell -NoProfile -ExecutionPolicy Bypass -Co
 extern const char HOST_PYTHON[] = "/usr/bin/python3";
 extern const char COMPLETE[] = "Install complete. Opening the course...\n";
 
-world make_world(const std::string &name, const std::string &user)
+world make_world(const std::string &name, const std::string &user, const std::string &base)
 {
     world w;
-    CreateDirectoryA("install-runs", NULL);
-    w.root = current_folder() + "\\install-runs\\" + name;
+    const std::string runs = (base.empty() ? current_folder() : base) + "\\install-runs";
+    CreateDirectoryA(runs.c_str(), NULL);
+    w.root = runs + "\\" + name;
     remove_tree(w.root);
     CreateDirectoryA(w.root.c_str(), NULL);
     w.profile = w.root + "\\" + user;

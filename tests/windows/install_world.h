@@ -22,10 +22,10 @@ struct world {
     std::string powershell_log, python_log;
 };
 
-// A fresh world under install-runs\name, made the current one (through the
-// environment the installer inherits); user names the folder that stands
-// for the user.
-world make_world(const std::string &name, const std::string &user = "learner");
+// A fresh world under install-runs\name in base (our own folder, or a
+// drive such as Q:), made the current one (through the environment the
+// installer inherits); user names the folder that stands for the user.
+world make_world(const std::string &name, const std::string &user = "learner", const std::string &base = "");
 
 // A copy of a setup program built beside the tests in a folder of its own,
 // as in a learner's Downloads, where no archive beside it spares the network.
