@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "install_world.h"
+#include "update/staged_moves.h"
+#include "zip/file_check.h"
 
 namespace {
 
@@ -135,6 +137,37 @@ TEST_F(Launcher, AServerThatDiesAtItsStartIsExplainedOnAPage)
     EXPECT_NE(page.find("ModuleNotFoundError: No module named 'lessons_that_are_not_there'"), std::string::npos)
         << page;
     EXPECT_NE(read_file(w.install + "\\course-server.log").find("ModuleNotFoundError"), std::string::npos);
+}
+
+// An update stopped half-way, its new server.py staged and the earlier one
+// set aside: the start finishes it first, says so, and starts the new one.
+TEST_F(Launcher, AnUpdateStoppedHalfWayIsFinishedBeforeTheCourseStarts)
+{
+    use_server("raise SystemExit('the version before ran')\n");
+    const std::string staged = w.install + "\\" + STAGING_FOLDER, set_aside = w.install + "\\" + SET_ASIDE_FOLDER;
+    CreateDirectoryA(staged.c_str(), NULL);
+    CreateDirectoryA(set_aside.c_str(), NULL);
+    ASSERT_TRUE(write_file(staged + "\\server.py", "import pathlib, socket\n"
+                                                   "pathlib.Path('updated').touch()\n"
+                                                   "with socket.create_server(('127.0.0.1', 8793)) as server:\n"
+                                                   "    server.accept()[0].close()\n"));
+    ASSERT_TRUE(MoveFileA((w.install + "\\server.py").c_str(), (set_aside + "\\server.py").c_str()));
+    file_check check;
+    wchar_t path[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, (staged + "\\server.py").c_str(), -1, path, MAX_PATH);
+    ASSERT_EQ(check_file(path, &check), 0);
+    char line[64];
+    snprintf(line, sizeof line, "server.py\t%llu\t%08x\r\nend\r\n", (unsigned long long)check.size, check.crc);
+    ASSERT_TRUE(write_file(w.install + "\\" + JOURNAL_NAME, line));
+    program_run run = start_course();
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+    EXPECT_NE(run.output.find("An update of this course had stopped half-way: it is now finished."),
+              std::string::npos)
+        << run.output;
+    EXPECT_TRUE(file_exists(w.install + "\\updated")) << "the new server.py ran";
+    EXPECT_NE(opened_since(browser_mark, COURSE_ADDRESS).find(COURSE_ADDRESS), std::string::npos);
+    for (const char *left : {STAGING_FOLDER, SET_ASIDE_FOLDER, JOURNAL_NAME})
+        EXPECT_FALSE(file_exists(w.install + "\\" + left)) << left;
 }
 
 // Serves until the test leaves a file that says stop.
