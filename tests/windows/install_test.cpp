@@ -124,6 +124,23 @@ TEST(Install, ALessonTheLearnerChangedIsKeptThroughAnUpdateAndARerun)
     EXPECT_FALSE(file_exists(w.install + "\\lessons\\old-lesson.html")) << "the rest of the update went in";
 }
 
+// A part pinned by its digest (so never seen by the author's checks) that
+// holds two names differing only in letter case: Windows would keep one of
+// them. Refused by name before anything is unpacked, by either road.
+TEST(Install, NamesWindowsCannotHoldAreRefusedBeforeUnpacking)
+{
+    world w = make_world("names");
+    program_run run = install("e2e-names-setup.exe");
+    EXPECT_NE(run.output.find(text_mode("e2e-part-names.zip holds two files whose names differ only in letter case: "
+                                        "notes/Intro.html and notes/intro.html; nothing was unpacked.\n")),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_EQ(read_file(w.powershell_log), "") << "nothing was unpacked";
+    EXPECT_FALSE(file_exists(w.install + "\\python"));
+    EXPECT_FALSE(file_exists(w.install + "\\update-staging"));
+}
+
 // An update whose second archive fails its pin unpacks nothing: the version
 // before stays whole, with its own files, launcher and record.
 TEST(Install, FailedUpdateLeavesTheEarlierInstallationWhole)
