@@ -83,3 +83,12 @@ for target in "disk:$build/bench-body.bin" "memory:/dev/shm/quillby-bench-body.b
     "$digest" "Z:${target#*:}" 5 | tr -d '\r' | grep -v -e '^Downloading' -e '^Checksum' -e '^$' || true
   rm -f "${target#*:}"
 done
+
+# An update put in place through staging, beyond its unpacking: a course the
+# size of the sample's, one the size of the embeddable runtime's, and one of
+# 5,000 small files, each over an installed version of the same files.
+run=$PWD/winekit/wine-run
+for files_bytes in "10 26000" "40 280000" "5000 4096"; do
+  (cd "$build" && "$run" "$prefix" "$build/bench/staging_bench.exe" $files_bytes) |
+    tr -d '\r' | grep '^staging_bench' || true
+done
