@@ -14,7 +14,6 @@
 #include <stdio.h>
 
 #include "app/course_bytecode.h"
-#include "app/folder_tree.h"
 #include "app/install_folder.h"
 #include "app/launcher.h"
 #include "app/uninstall_entry.h"
@@ -26,6 +25,7 @@
 #include "update/runtime_path_file.h"
 #include "update/staged_moves.h"
 #include "update/staged_update.h"
+#include "windows/folder_tree.h"
 #include "windows/install_guards.h"
 #include "windows/powershell_command.h"
 #include "windows/run_hidden.h"

@@ -24,13 +24,13 @@
 #include <string.h>
 
 #include "app/desktop_folder.h"
-#include "app/folder_tree.h"
 #include "app/install_folder.h"
 #include "app/shell_shortcut.h"
 #include "app/uninstall_entry.h"
 #include "common/capacities.h"
 #include "common/console.h"
 #include "common/manifest.h"
+#include "windows/folder_tree.h"
 #include "windows/install_guards.h"
 
 /* Ending takes the program it replaces a moment; past this, the copy goes on

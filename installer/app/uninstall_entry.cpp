@@ -7,10 +7,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/folder_tree.h"
 #include "app/uninstall.h"
 #include "common/capacities.h"
 #include "common/manifest.h"
+#include "windows/folder_tree.h"
 #include "windows/install_guards.h"
 
 static const char UNINSTALL_KEYS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";

@@ -18,10 +18,10 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/folder_tree.h"
 #include "common/capacities.h"
 #include "common/console.h"
 #include "update/install_record.h"
+#include "windows/folder_tree.h"
 #include "windows/long_path.h"
 #include "windows/whole_file.h"
 #include "zip/file_check.h"

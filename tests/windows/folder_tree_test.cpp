@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "app/folder_tree.h"
 #include "test_support.h"
+#include "windows/folder_tree.h"
 
 namespace {
 

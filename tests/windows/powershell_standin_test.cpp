@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/folder_tree.h"
 #include "test_support.h"
+#include "windows/folder_tree.h"
 #include "zip/file_check.h"
 #include "zip/unpacked_check.h"
 

@@ -67,7 +67,9 @@ std::wstring wide(const std::string &text)
 }
 
 struct StagedMoves : ::testing::Test {
-    std::string folder = current_folder() + "\\staged-moves";
+    // One folder a test: CTest runs them side by side.
+    std::string folder =
+        current_folder() + "\\staged-moves-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     path_set moves = {};
 
     void write_version(const std::string &root, const version &files)
@@ -211,14 +213,14 @@ TEST_F(StagedMoves, AFileHeldOpenThroughEveryRetryUndoesTheUpdate)
 TEST_F(StagedMoves, AJournalThatCannotBeTrustedIsNotFollowed)
 {
     const std::string journal = folder + "\\" + JOURNAL_NAME;
-    const std::string outside = current_folder() + "\\staged-moves-outside.txt";
+    const std::string outside = folder + "-outside.txt";
     ASSERT_TRUE(write_file(outside, "the learner's"));
     const std::string unreadable = "An update of this course stopped half-way, and its journal cannot be read: "
                                    "run this course's setup again.\n";
     struct {
         const char *what, *text;
     } untrusted[] = {
-        {"a way out", "..\\staged-moves-outside.txt\t3\t00000000\r\nend\r\n"},
+        {"a way out", "..\\staged-moves-AJournalThatCannotBeTrustedIsNotFollowed-outside.txt\t3\t00000000\r\nend\r\n"},
         {"cut short at a line's end", "index.html\t3\t12345678\r\n"},
         {"a line without what was staged", "index.html\r\nend\r\n"},
         {"nothing but its end", "end\r\n"},

@@ -17,7 +17,7 @@
  * the walk goes no deeper than DEEPEST levels, which no course or learner
  * nests folders to: what lies deeper is not counted, and stays, named, when
  * the tree is removed, rather than crashing the program. */
-#include "app/folder_tree.h"
+#include "windows/folder_tree.h"
 
 #include <windows.h>
 #include <stdio.h>
