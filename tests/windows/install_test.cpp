@@ -115,7 +115,9 @@ TEST(Install, ALessonTheLearnerChangedIsKeptThroughAnUpdateAndARerun)
     ASSERT_TRUE(write_file(lesson, "<p>my own solution</p>\n"));
     for (const char *setup : {"e2e-setup.exe", "e2e-setup.exe"}) {
         DeleteFileA(beside.c_str());
+        const int starts = course_starts(w);
         program_run run = install(setup);
+        wait_for_start_to_end(w, starts);
         EXPECT_EQ(run.exit_code, 0u) << run.output;
         EXPECT_NE(run.output.find(kept), std::string::npos) << run.output;
         EXPECT_EQ(read_file(lesson), "<p>my own solution</p>\n");

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "windows/install_guards.h"
+
 extern const char BANNER[] = "End-to-end course - setup\nThis installs the end-to-end test course.\n";
 extern const char *const PART_NAMES[3] = {"e2e-part-1.zip", "e2e-part-2.zip", "e2e-part-3.zip"};
 extern const char LAUNCHER[] =
@@ -176,6 +178,31 @@ void expect_course_started(const world &w)
     const std::string browser = wait_for_file("..\\browser.log", line.c_str());
     EXPECT_NE(browser.find(line), std::string::npos)
         << "the launcher opens the course address from the install folder; the browser was asked for:\n" << browser;
+    wait_for_start_to_end(w);
+}
+
+int course_starts(const world &w)
+{
+    const std::string log = read_file(w.python_log);
+    int count = 0;
+    for (size_t at = log.find(" server.py"); at != std::string::npos; at = log.find(" server.py", at + 1))
+        count++;
+    return count;
+}
+
+void wait_for_start_to_end(const world &w, int starts_before)
+{
+    for (int i = 0; i < 3000 && course_starts(w) <= starts_before; i++)
+        Sleep(10);
+    EXPECT_GT(course_starts(w), starts_before) << "the course was not started";
+    // The start lets go of the install folder as it ends, just after the
+    // browser was sent: a setup run before then would find it at work.
+    HANDLE claim = NULL;
+    for (int i = 0; i < 3000 && claim_install_folder(w.install.c_str(), &claim) != 0; i++)
+        Sleep(10);
+    EXPECT_NE(claim, nullptr) << "the course's start still holds its install folder";
+    if (claim)
+        CloseHandle(claim);
 }
 
 

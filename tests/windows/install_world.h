@@ -54,4 +54,9 @@ void expect_installed_files(const std::string &install);
 void expect_shortcut(const world &w);
 void expect_course_started(const world &w);
 
+// How many times the course's server was started in w; and a wait until it
+// was started more than starts_before times and that start has ended.
+int course_starts(const world &w);
+void wait_for_start_to_end(const world &w, int starts_before = 0);
+
 #endif
