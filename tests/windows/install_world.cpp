@@ -31,6 +31,8 @@ world make_world(const std::string &name, const std::string &user, const std::st
     w.profile = w.root + "\\" + user;
     w.local = w.profile + "\\AppData";
     w.install = w.local + "\\E2ECourse";
+    // A start an earlier test left may still be at work on the folder.
+    wait_for_install_folder(w.install);
     w.desktop = w.profile + "\\Desktop";
     CreateDirectoryA(w.profile.c_str(), NULL);
     CreateDirectoryA(w.desktop.c_str(), NULL);
@@ -197,10 +199,15 @@ void wait_for_start_to_end(const world &w, int starts_before)
     EXPECT_GT(course_starts(w), starts_before) << "the course was not started";
     // The start lets go of the install folder as it ends, just after the
     // browser was sent: a setup run before then would find it at work.
+    wait_for_install_folder(w.install);
+}
+
+void wait_for_install_folder(const std::string &install)
+{
     HANDLE claim = NULL;
-    for (int i = 0; i < 3000 && claim_install_folder(w.install.c_str(), &claim) != 0; i++)
+    for (int i = 0; i < 3000 && claim_install_folder(install.c_str(), &claim) != 0; i++)
         Sleep(10);
-    EXPECT_NE(claim, nullptr) << "the course's start still holds its install folder";
+    EXPECT_NE(claim, nullptr) << "a setup or a start still holds " << install;
     if (claim)
         CloseHandle(claim);
 }

@@ -59,4 +59,7 @@ void expect_course_started(const world &w);
 int course_starts(const world &w);
 void wait_for_start_to_end(const world &w, int starts_before = 0);
 
+// Waits (up to 30 s) until no setup or start holds the install folder.
+void wait_for_install_folder(const std::string &install);
+
 #endif
