@@ -23,8 +23,12 @@ flock "$prefix.lock" env WINEPREFIX="$prefix" BLANK="$blank" READY="$ready" sh -
   [ -f "$WINEPREFIX/$READY" ] && exit 0
   if [ -n "$BLANK" ]; then
     mkdir -p "$WINEPREFIX"
+    # Not its owner: a user other than the one who made it copies it too
+    # (the try, in a user namespace of its own); nor the running server'"'"'s
+    # own file, which is no part of the prefix.
     for entry in "$BLANK"/* "$BLANK"/.[!.]*; do
-      [ -e "$entry" ] && [ "${entry##*/}" != "$READY" ] && { cp -a "$entry" "$WINEPREFIX/" || exit 1; }
+      case "${entry##*/}" in "$READY" | wineserver) continue ;; esac
+      [ -e "$entry" ] && { cp -dR --preserve=mode,timestamps "$entry" "$WINEPREFIX/" || exit 1; }
     done
   else
     wineboot -i >/dev/null 2>&1 && wineserver -w || exit 1

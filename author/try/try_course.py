@@ -42,11 +42,12 @@ REMOVAL_ATTEMPTS = 20
 INTERRUPTED = 130  # the status a shell gives a command ended by Ctrl-C
 
 
-NEEDS_ROOT = "--try needs root: it installs in network, mount and process namespaces of its own (unshare)"
-
-
-def may_try():
-    return os.geteuid() == 0
+def namespaces():
+    """The unshare options of the try's namespaces: network, mount and
+    process ones, in a user namespace of its own for a user other than root,
+    who is root in there and nowhere else."""
+    own_user = ["--user", "--map-root-user"] if os.geteuid() != 0 else []
+    return own_user + ["--net", "--mount", "--pid", "--fork", "--kill-child", "--mount-proc"]
 
 
 def served_files(values, parts, files):
@@ -73,9 +74,9 @@ def try_program(program, values, parts, files, helpers):
     """Installs PROGRAM under Wine and waits for its course; the exit status.
     VALUES and PARTS are as described, pins as written."""
     work = tempfile.mkdtemp(prefix="quillby-try-")
-    command = ["unshare", "--net", "--mount", "--pid", "--fork", "--kill-child", "--mount-proc",
-               sys.executable, INSIDE, "--work", work, "--program", os.path.abspath(program),
-               "--helpers", os.path.abspath(helpers), "--course-url", values["course_url"]]
+    command = ["unshare"] + namespaces() + [
+        sys.executable, INSIDE, "--work", work, "--program", os.path.abspath(program),
+        "--helpers", os.path.abspath(helpers), "--course-url", values["course_url"]]
     for address, file in served_files(values, parts, files):
         command += ["--serve", address, file]
     print(f"Trying {program} under Wine, as a learner would install it", flush=True)
@@ -110,8 +111,6 @@ def main(argv):
     parser.add_argument("--files", help="the folder the pins come from (default: the description's folder)")
     options = parser.parse_args(argv)
     files = os.path.abspath(options.files or os.path.dirname(os.path.abspath(options.description)))
-    if not may_try():
-        parser.error(NEEDS_ROOT)
     try:
         values, _, parts = course_description.parse(options.description)
     except (course_description.DescriptionError, OSError) as error:

@@ -4,10 +4,13 @@ that needs another on Windows only): the program just built installs under
 Wine, on the runtime as it really starts, and its course answers; the same
 course with a server.py that dies at start fails with status 1 and shows
 the launcher's page that says why, with what the server said. Neither run
-leaves a process or a prefix behind."""
+leaves a process or a prefix behind. The try needs no root: the sample
+course's tries as the user nobody too."""
 import os
 import shutil
+import subprocess
 import sys
+import tempfile
 import unittest
 
 from course_author import BUILD, SOURCE, TREE, WORK, build_course, description_text, fresh_folder, write_files
@@ -106,6 +109,39 @@ class TryFrenchCourse(unittest.TestCase):
                       "Cours de français could not start\n"
                       "Its server stopped before it answered at http://127.0.0.1:8793/.\n", run.stdout)
         self.assertIn("\nserver.py: the lessons folder is missing\n", run.stdout)
+
+
+NOBODY = 65534  # the user and group nobody
+SYSTEM_PYTHON = "/usr/bin/python3"  # Debian's, which any user may run
+
+
+class TryAsAnotherUser(unittest.TestCase):
+    @unittest.skipUnless(os.geteuid() == 0, "only root can become another user here")
+    def test_the_sample_course_tries_as_nobody(self):
+        # The user's own copy of what the try reads, in a folder that user
+        # owns: a checkout in root's home folder is not theirs to read.
+        with tempfile.TemporaryDirectory() as theirs:
+            for folder in ("author", "winekit", "sample-course"):
+                shutil.copytree(os.path.join(SOURCE, folder), os.path.join(theirs, folder))
+            helpers = os.path.join(theirs, "build")
+            # The blank prefix's drives are links (z: to /), copied as links.
+            shutil.copytree(os.path.join(BUILD, "winekit"), os.path.join(helpers, "winekit"), symlinks=True,
+                            ignore=shutil.ignore_patterns("wineserver", "*.lock", "CMakeFiles"))
+            shutil.copytree(os.path.join(BUILD, "sample-course-files"), os.path.join(theirs, "files"))
+            program = shutil.copy(os.path.join(BUILD, "quillby-sample-setup.exe"), theirs)
+            for folder, names, files in os.walk(theirs):
+                for path in [folder] + [os.path.join(folder, name) for name in names + files]:
+                    os.chown(path, NOBODY, NOBODY, follow_symlinks=False)
+            run = subprocess.run(["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups",
+                                  "env", f"HOME={theirs}", f"TMPDIR={theirs}", SYSTEM_PYTHON,
+                                  os.path.join(theirs, "author", "try", "try_course.py"),
+                                  os.path.join(theirs, "sample-course", "sample.course"), program,
+                                  "--files", os.path.join(theirs, "files"), "--helpers", helpers],
+                                 cwd=theirs, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+            self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+            self.assertIn("Install complete. Opening the course...\n", run.stdout)
+            self.assertIn("http://127.0.0.1:8793/ answers: Quillby sample course", run.stdout)
+            self.assertEqual(processes_of(theirs), [], "processes of the try are left running")
 
 
 class ServedFiles(unittest.TestCase):
