@@ -46,6 +46,13 @@ static int show_failure(const start_platform *platform, const start_timing *timi
     return 1;
 }
 
+int refuse_start_on(const start_platform *platform, const start_timing *timing, const char *install_folder,
+                    start_failure why)
+{
+    course_address unused = {};
+    return show_failure(platform, timing, install_folder, why, &unused);
+}
+
 static int open_course(const start_platform *platform, const char *install_folder)
 {
     remove_failure_page(install_folder);

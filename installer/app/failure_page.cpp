@@ -111,6 +111,15 @@ int write_failure_page(const char *install_folder, start_failure why, const cour
           file);
     write_escaped(file, APP_PRODUCT_NAME);
     fputs(" could not start</h1>\n", file);
+    if (why == UPDATE_HALF_DONE) {
+        /* The server never ran: its log tells nothing of this. */
+        fputs("<p>An update of this course stopped half-way and could be neither finished nor undone, so the "
+              "course was not started on a mix of two versions.</p>\n<p>What you can do: run this course's setup "
+              "again (the program you installed it with): it puts every file of the course in place, and your "
+              "own files stay.</p>\n</body></html>\n",
+              file);
+        return fclose(file) == 0 ? 0 : 1;
+    }
     write_reason(file, why, address, limit_minutes);
     char log_file[FILE_PATH_CAPACITY];
     format_server_log(log_file, install_folder);

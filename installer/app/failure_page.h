@@ -11,6 +11,7 @@ typedef enum {
     SERVER_ENDED,  /* the server ended before it answered */
     SERVER_SILENT, /* it runs, but did not answer within the limit */
     PORT_TAKEN,    /* another program holds the course's port */
+    UPDATE_HALF_DONE, /* an update that stopped half-way could be neither finished nor undone */
 } start_failure;
 
 /* Writes the page for why into install_folder, the log's last lines taken

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "app/course_address.h"
+#include "app/failure_page.h"
 
 typedef struct {
     /* 1 while this installation's python.exe runs. */
@@ -42,5 +43,10 @@ extern const start_platform WINDOWS_START_PLATFORM;
 /* run_start's sequence for install_folder (a full path), on the table
  * given: the same results, lines, log and page. */
 int start_course_on(const start_platform *platform, const start_timing *timing, const char *install_folder);
+
+/* A start that may not run the course (why): the page that says so in the
+ * browser, and the line; returns 1. */
+int refuse_start_on(const start_platform *platform, const start_timing *timing, const char *install_folder,
+                    start_failure why);
 
 #endif

@@ -170,6 +170,26 @@ TEST_F(Launcher, AnUpdateStoppedHalfWayIsFinishedBeforeTheCourseStarts)
         EXPECT_FALSE(file_exists(w.install + "\\" + left)) << left;
 }
 
+// A journal that cannot be followed: the course is never started on what
+// may be a mix of two versions, and the page says to run the setup again.
+TEST_F(Launcher, AnUpdateThatCanBeNeitherFinishedNorUndoneIsExplainedOnAPage)
+{
+    use_server("import pathlib\npathlib.Path('started').touch()\n");
+    const std::string journal = w.install + "\\" + JOURNAL_NAME;
+    ASSERT_TRUE(write_file(journal, "end\r\n"));
+    program_run run = start_course();
+    DeleteFileA(journal.c_str());
+    EXPECT_EQ(run.exit_code, 1u) << run.output;
+    EXPECT_NE(run.output.find("An update of this course stopped half-way, and its journal cannot be read"),
+              std::string::npos)
+        << run.output;
+    std::string opened = opened_since(browser_mark, FAILURE_PAGE);
+    EXPECT_NE(opened.find(FAILURE_PAGE), std::string::npos) << opened;
+    EXPECT_EQ(opened.find(COURSE_ADDRESS), std::string::npos);
+    EXPECT_NE(read_file(w.install + "\\" + FAILURE_PAGE).find("run this course's setup again"), std::string::npos);
+    EXPECT_FALSE(file_exists(w.install + "\\started")) << "the server was started";
+}
+
 // Serves until the test leaves a file that says stop.
 const char LASTING_SERVER[] = "import os, socket\n"
                               "with socket.create_server(('127.0.0.1', 8793)) as server:\n"
