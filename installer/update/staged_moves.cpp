@@ -88,15 +88,6 @@ static int holds(const wchar_t *path, const file_check *check)
     return check_file(path, &found) == 0 && found.size == check->size && found.crc == check->crc;
 }
 
-/* Makes each folder above path below the install folder that is not there. */
-static void make_parents(wchar_t *path, size_t base_length)
-{
-    for (wchar_t *at = path + base_length + 1; (at = wcschr(at, L'\\')) != NULL; *at++ = L'\\') {
-        *at = L'\0';
-        CreateDirectoryW(path, NULL);
-    }
-}
-
 static int held_open(unsigned long error)
 {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
@@ -104,7 +95,7 @@ static int held_open(unsigned long error)
 
 static int move(const apply_steps *steps, wchar_t *from, wchar_t *to, size_t base_length)
 {
-    make_parents(to, base_length);
+    make_folders_above(to, base_length);
     for (int attempt = 1;; attempt++) {
         unsigned long error = steps->move_file(from, to);
         if (error == 0)

@@ -198,6 +198,13 @@ int put_staged_update(const char *install_folder, const char *download_folder, c
         sort_path_set(&moves);
         status = apply_moves(install_folder, &moves);
     }
+    /* Folders an archive brings empty (a course may write into them) have
+     * no file to move: they are made, as their unpacking would. */
+    for (size_t i = 0; status == 0 && i < brought.count; i++) {
+        const wchar_t *relative = brought.text + brought.starts[i];
+        if (!brought.checks[i].known && join(paths->from, paths->installed, relative) == 0)
+            make_folders_above(paths->from, wcslen(paths->installed));
+    }
     for (size_t i = 0; status == 0 && i < beside.count; i++) {
         const wchar_t *relative = beside.text + beside.starts[i];
         if (marked_name(relative, paths->marked, LONG_PATH_UNITS) == 0)

@@ -3,8 +3,17 @@
 
 #include <windows.h>
 #include <stdio.h>
+#include <wchar.h>
 
 #include "common/capacities.h"
+
+void make_folders_above(wchar_t *path, size_t base_length)
+{
+    for (wchar_t *at = path + base_length + 1; (at = wcschr(at, L'\\')) != NULL; *at++ = L'\\') {
+        *at = L'\0';
+        CreateDirectoryW(path, NULL);
+    }
+}
 
 size_t long_path_form(const char *folder, wchar_t *out, size_t capacity)
 {

@@ -13,4 +13,9 @@ enum { LONG_PATH_UNITS = 32768 };
  * does not fit. */
 size_t long_path_form(const char *folder, wchar_t *out, size_t capacity);
 
+/* Makes each folder of path (a \\?\ path) after its first base_length
+ * units and before its last backslash that is not there yet: all of a
+ * folder's path that ends in one. path is left as it was. */
+void make_folders_above(wchar_t *path, size_t base_length);
+
 #endif

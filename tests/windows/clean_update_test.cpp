@@ -12,6 +12,7 @@
 #include "test_support.h"
 #include "update/clean_update.h"
 #include "update/install_record.h"
+#include "update/staged_update.h"
 #include "update/stale_files.h"
 #include "zip/file_check.h"
 #include "zip/path_set.h"
@@ -316,6 +317,42 @@ struct Update : ::testing::Test {
     }
     void update() { clean_update(install.c_str(), download.c_str(), runtime_archive.c_str(), runtime_folder.c_str()); }
 };
+
+// The update staged as the installer stages it, then put in place: its
+// files moved in, a folder an archive brings empty made too, and a lesson
+// the learner changed since the record kept, with the update's copy beside.
+TEST_F(Update, AStagedUpdateMovesItsFilesInAndKeepsTheLearnersOwn)
+{
+    write_zip(download + "\\offline-b.zip", {"uploads/", "lessons/ex1.py"}, UTF8_NAMES,
+              {{"", 0}, {"123456789", CHECK_VALUE}});
+    CreateDirectoryA((install + "\\lessons").c_str(), NULL);
+    write_file(install + "\\lessons\\ex1.py", "the learner's solution");
+    write_file(record, "lessons\\ex1.py\t9\tcbf43926\r\nold-lesson.html\t9\tcbf43926\r\n");
+    const std::string staging = install + "\\update-staging";
+    CreateDirectoryA(staging.c_str(), NULL);
+    CreateDirectoryA((staging + "\\python").c_str(), NULL);
+    ASSERT_EQ(unpack_zip(runtime_archive.c_str(), (staging + "\\python").c_str()), 0);
+    for (const char *part : {"offline-a.zip", "offline-b.zip", "offline-c.zip"})
+        ASSERT_EQ(unpack_zip((download + "\\" + part).c_str(), staging.c_str()), 0) << part;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(put_staged_update(install.c_str(), download.c_str(), runtime_archive.c_str(), runtime_folder.c_str()),
+              0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Kept your own lessons\\ex1.py; this update's version of it is lessons\\ex1.new.py.\n");
+    EXPECT_EQ(read_file(install + "\\lessons\\ex1.py"), "the learner's solution");
+    EXPECT_EQ(read_file(install + "\\lessons\\ex1.new.py"), "123456789");
+    const DWORD uploads = GetFileAttributesA((install + "\\uploads").c_str());
+    EXPECT_TRUE(uploads != INVALID_FILE_ATTRIBUTES && (uploads & FILE_ATTRIBUTE_DIRECTORY))
+        << "a folder the archive brings empty";
+    EXPECT_EQ(read_file(install + "\\offline-c.zip.html"), "");
+    for (const char *left : {"update-staging", "update-set-aside", "update-journal.txt"})
+        EXPECT_FALSE(file_exists(install + "\\" + left)) << left;
+    // The record moved in names what the one before brought and this
+    // update does not, for the removal that follows.
+    EXPECT_NE(read_file(record).find("old-lesson.html\t9\tcbf43926\r\n"), std::string::npos) << read_file(record);
+    update();
+    EXPECT_FALSE(file_exists(install + "\\old-lesson.html"));
+}
 
 TEST_F(Update, ARecordThatCannotBeReadIsKeptAndNothingIsRemoved)
 {
