@@ -81,8 +81,11 @@ int start_course_on(const start_platform *platform, const start_timing *timing, 
         wait_outcome outcome = wait_for_answer(platform, timing, &address, NULL, install_folder);
         if (outcome == ANSWERED)
             return open_course(platform, install_folder);
-        return show_failure(platform, timing, install_folder, outcome == ENDED ? SERVER_ENDED : SERVER_SILENT,
-                            &address);
+        if (outcome == SILENT)
+            return show_failure(platform, timing, install_folder, SERVER_SILENT, &address);
+        /* It ended without an answer: on its way out (its window closed just
+         * before this start), or a start beside this one failed and says
+         * so. Either way this start starts the course afresh. */
     }
     if (platform->answers(&address))
         return show_failure(platform, timing, install_folder, PORT_TAKEN, &address);

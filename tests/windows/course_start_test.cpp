@@ -169,14 +169,17 @@ TEST_F(CourseStart, ACourseRunningAlreadyIsOpenedAndNoSecondServerStarts)
     EXPECT_EQ(world.opened, std::vector<std::string>{COURSE_URL});
     EXPECT_GE(world.opened_at[0], 3000u);
 
-    // One that stops instead is explained, and no server starts either.
+    // One that stops instead (its window closed just before) is started
+    // afresh once it has gone, and opened once that one answers.
     world_plan stopping = running;
     stopping.answers_from_ms = -1;
     stopping.running_ends_ms = 1000;
+    stopping.server_listens_after = 500;
     world = world_state();
-    EXPECT_EQ(start(stopping), 1);
-    EXPECT_EQ(world.starts, 0);
-    expect_page_only({"Its server stopped before it answered"});
+    EXPECT_EQ(start(stopping), 0);
+    EXPECT_EQ(world.starts, 1);
+    EXPECT_GE(world.started_at, 1000u);
+    EXPECT_EQ(world.opened, std::vector<std::string>{COURSE_URL});
 }
 
 TEST_F(CourseStart, APortAnotherProgramHoldsIsNamedAndItsPageNeverShown)

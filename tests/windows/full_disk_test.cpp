@@ -104,6 +104,8 @@ TEST_F(FullDisk, AFirstInstallationThatDoesNotFitLeavesOnlyItsDownloads)
     program_run again = install("e2e-setup.exe");
     EXPECT_EQ(again.exit_code, 0u) << again.output;
     expect_installed_files(w.install);
+    // Its server holds the course's port until its start has seen it answer.
+    expect_course_started(w);
 }
 
 // Another program takes the drive's last bytes once the room was checked:
