@@ -35,11 +35,14 @@ int run_start(void)
                    APP_PRODUCT_NAME);
         return 1;
     }
+    HANDLE starting = mark_course_starting(install_folder);
     /* Never on a mix of two versions: where the update that stopped cannot
      * be finished or undone, the learner is told to run the setup again. */
     int status = recover_update(install_folder) != 0
                      ? refuse_start_on(&WINDOWS_START_PLATFORM, &START_TIMING, install_folder, UPDATE_HALF_DONE)
                      : start_course_on(&WINDOWS_START_PLATFORM, &START_TIMING, install_folder) != 0;
+    if (starting)
+        CloseHandle(starting);
     CloseHandle(claim);
     return status;
 }

@@ -117,6 +117,33 @@ int runtime_is_running(const char *runtime, DWORD write_error)
     return MultiByteToWideChar(CP_ACP, 0, runtime, -1, path, FILE_PATH_CAPACITY) > 0 && runs_as_process(path);
 }
 
+/* The start's mark: the claim's name with ".start" after it. */
+enum { START_MARK_CAPACITY = sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY + sizeof ".start" - 1 };
+
+static void format_start_mark(char name[START_MARK_CAPACITY], const char *install_folder)
+{
+    char key[INSTALL_FOLDER_KEY_CAPACITY];
+    format_install_folder_key(key, install_folder);
+    snprintf(name, START_MARK_CAPACITY, "Local\\%s.start", key);
+}
+
+HANDLE mark_course_starting(const char *install_folder)
+{
+    char name[START_MARK_CAPACITY];
+    format_start_mark(name, install_folder);
+    return CreateMutexA(NULL, FALSE, name);
+}
+
+static int course_is_starting(const char *install_folder)
+{
+    char name[START_MARK_CAPACITY];
+    format_start_mark(name, install_folder);
+    HANDLE mark = OpenMutexA(SYNCHRONIZE, FALSE, name);
+    if (mark)
+        CloseHandle(mark);
+    return mark != NULL || GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 /* A second setup would truncate the archives the first is unpacking, or
  * remove them. The course's python.exe cannot be replaced or removed while
  * it runs: under Expand-Archive -Force the runtime may be skipped without a
@@ -124,7 +151,11 @@ int runtime_is_running(const char *runtime, DWORD write_error)
 int guard_install_folder(const char *install_folder, HANDLE *claim)
 {
     if (claim_install_folder(install_folder, claim) != 0) {
-        say("This setup is already running in another window.");
+        /* A first start may wait two minutes for the course: a learner who
+         * runs the setup again meanwhile has no other setup to close. */
+        say(course_is_starting(install_folder) ? "The course is starting in another window. Close it once it has "
+                                                 "opened, then run this setup again."
+                                               : "This setup is already running in another window.");
         return 1;
     }
     if (!course_is_open(install_folder))

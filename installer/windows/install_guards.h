@@ -21,6 +21,12 @@ void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char
  * letter case are the same claim. */
 int claim_install_folder(const char *install_folder, HANDLE *claim);
 
+/* Marks, until the handle returned is closed, that the course's start holds
+ * the claim of install_folder: a setup that finds the claim held then says
+ * that the course is starting, not that another setup runs. NULL when the
+ * mark cannot be made (the setup then says the latter). */
+HANDLE mark_course_starting(const char *install_folder);
+
 /* 1 when the runtime's python.exe under install_folder is running, and so
  * cannot be replaced: the learner has the course open. */
 int course_is_open(const char *install_folder);
@@ -32,9 +38,10 @@ int course_is_open(const char *install_folder);
 int runtime_is_running(const char *runtime, DWORD write_error);
 
 /* Both guards with their messages: claims install_folder into *claim, or
- * says why not ("This setup is already running in another window." or "The
- * course is open. Close its window, then run this setup again.") and
- * returns 1 with nothing claimed. */
+ * says why not ("This setup is already running in another window.", "The
+ * course is starting in another window. Close it once it has opened, then
+ * run this setup again." or "The course is open. Close its window, then run
+ * this setup again.") and returns 1 with nothing claimed. */
 int guard_install_folder(const char *install_folder, HANDLE *claim);
 
 #endif

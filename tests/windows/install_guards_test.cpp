@@ -35,6 +35,28 @@ TEST(InstallGuards, AClaimThisUserMayNotOpenIsAnotherSetups)
     CloseHandle(elevated);
 }
 
+// The course's start holds the claim while it waits for the course (up to
+// two minutes on a first start): a setup run then is told so, not sent to
+// look for another setup.
+TEST(InstallGuards, AClaimTheCoursesStartHoldsIsNamedAsSuch)
+{
+    const std::string folder = current_folder() + "\\guards-starting";
+    HANDLE start_claim = NULL, claim = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(claim_install_folder(folder.c_str(), &start_claim), 0);
+    HANDLE starting = mark_course_starting(folder.c_str());
+    ASSERT_NE(starting, nullptr);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(guard_install_folder(folder.c_str(), &claim), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "The course is starting in another window. Close it once it has opened, then run this setup again.\n");
+    EXPECT_EQ(claim, nullptr);
+    CloseHandle(starting);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(guard_install_folder(folder.c_str(), &claim), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "This setup is already running in another window.\n");
+    CloseHandle(start_claim);
+}
+
 // Starts the stand-in timeout.exe as folder\python\python.exe, read-only.
 HANDLE start_runtime(const std::string &folder)
 {
