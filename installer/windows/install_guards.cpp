@@ -31,12 +31,22 @@ void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char
  * cannot be opened is held all the same: a setup run as administrator, in
  * the same session's namespace, made it with the default security of an
  * elevated program, which lets only administrators in. */
-int claim_install_folder(const char *install_folder, HANDLE *claim)
+/* The claim's name, and the start's mark: the claim's name with ".start"
+ * after it. */
+static const char START_MARK[] = ".start";
+enum { MUTEX_NAME_CAPACITY = sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY + sizeof START_MARK - 1 };
+
+static void format_mutex_name(char name[MUTEX_NAME_CAPACITY], const char *install_folder, const char *mark)
 {
     char key[INSTALL_FOLDER_KEY_CAPACITY];
     format_install_folder_key(key, install_folder);
-    char name[sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY];
-    snprintf(name, sizeof name, "Local\\%s", key);
+    snprintf(name, MUTEX_NAME_CAPACITY, "Local\\%s%s", key, mark);
+}
+
+int claim_install_folder(const char *install_folder, HANDLE *claim)
+{
+    char name[MUTEX_NAME_CAPACITY];
+    format_mutex_name(name, install_folder, "");
     *claim = CreateMutexA(NULL, FALSE, name);
     if (!*claim || GetLastError() == ERROR_ALREADY_EXISTS) {
         if (*claim)
@@ -117,27 +127,17 @@ int runtime_is_running(const char *runtime, DWORD write_error)
     return MultiByteToWideChar(CP_ACP, 0, runtime, -1, path, FILE_PATH_CAPACITY) > 0 && runs_as_process(path);
 }
 
-/* The start's mark: the claim's name with ".start" after it. */
-enum { START_MARK_CAPACITY = sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY + sizeof ".start" - 1 };
-
-static void format_start_mark(char name[START_MARK_CAPACITY], const char *install_folder)
-{
-    char key[INSTALL_FOLDER_KEY_CAPACITY];
-    format_install_folder_key(key, install_folder);
-    snprintf(name, START_MARK_CAPACITY, "Local\\%s.start", key);
-}
-
 HANDLE mark_course_starting(const char *install_folder)
 {
-    char name[START_MARK_CAPACITY];
-    format_start_mark(name, install_folder);
+    char name[MUTEX_NAME_CAPACITY];
+    format_mutex_name(name, install_folder, START_MARK);
     return CreateMutexA(NULL, FALSE, name);
 }
 
 static int course_is_starting(const char *install_folder)
 {
-    char name[START_MARK_CAPACITY];
-    format_start_mark(name, install_folder);
+    char name[MUTEX_NAME_CAPACITY];
+    format_mutex_name(name, install_folder, START_MARK);
     HANDLE mark = OpenMutexA(SYNCHRONIZE, FALSE, name);
     if (mark)
         CloseHandle(mark);
