@@ -55,8 +55,9 @@ int room_to_stage(const char *install_folder, const char *download_folder, const
     return read && room_for(install_folder, bytes, "the course's files") != 0;
 }
 
-/* Whether relative, a file of brought, is the runtime's or the download
- * folder's: never the learner's. */
+/* Whether relative, a file of brought, is in folder (both below the install
+ * folder): the runtime's and the download folder's files are never the
+ * learner's. */
 static int in_folder(const wchar_t *relative, const wchar_t *folder)
 {
     size_t length = wcslen(folder);
@@ -98,10 +99,12 @@ static void say_kept(const wchar_t *relative, const wchar_t *marked)
         print_text("Kept your own %s; this update's version of it is %s.\n", own, update);
 }
 
-/* The install folder and its staging folder, in the \\?\ form, and the
- * paths a plan works on: too large for the stack. */
+/* The install folder and its staging folder, in the \\?\ form, the runtime
+ * and download folders below the install folder, and the paths a plan works
+ * on: too large for the stack. */
 typedef struct {
     wchar_t installed[LONG_PATH_UNITS], staging[LONG_PATH_UNITS];
+    wchar_t runtime[FILE_PATH_CAPACITY], downloads[FILE_PATH_CAPACITY];
     wchar_t from[LONG_PATH_UNITS], to[LONG_PATH_UNITS], marked[LONG_PATH_UNITS];
 } plan_paths;
 
@@ -121,11 +124,11 @@ static int plan_moves(const path_set *brought, const path_set *previous, plan_pa
         const wchar_t *relative = brought->text + brought->starts[i];
         const file_check *check = &brought->checks[i].file;
         /* The archives themselves were put in place when they downloaded. */
-        if (!brought->checks[i].known || in_folder(relative, L"dl"))
+        if (!brought->checks[i].known || in_folder(relative, paths->downloads))
             continue;
         if (join(paths->from, paths->installed, relative) != 0)
             return 1;
-        if (in_folder(relative, L"python") || !changed_by_learner(paths->from, previous, relative, check)) {
+        if (in_folder(relative, paths->runtime) || !changed_by_learner(paths->from, previous, relative, check)) {
             if (add_path(moves, L"", relative, wcslen(relative), check) != 0)
                 return 1;
             continue;
@@ -182,8 +185,12 @@ int put_staged_update(const char *install_folder, const char *download_folder, c
     CreateDirectoryA(staged_download, NULL);
     path_set brought = {}, previous = {}, moves = {}, beside = {};
     plan_paths *paths = (plan_paths *)malloc(sizeof *paths);
+    size_t below = strlen(install_folder) + 1;
     int status = !paths || long_path_form(install_folder, paths->installed, LONG_PATH_UNITS) == 0 ||
                  long_path_form(staging, paths->staging, LONG_PATH_UNITS) == 0 ||
+                 MultiByteToWideChar(CP_ACP, 0, runtime_folder + below, -1, paths->runtime, FILE_PATH_CAPACITY) == 0 ||
+                 MultiByteToWideChar(CP_ACP, 0, download_folder + below, -1, paths->downloads, FILE_PATH_CAPACITY) ==
+                     0 ||
                  list_brought(&brought, install_folder, download_folder, runtime_archive, runtime_folder, staging) != 0;
     /* Without an earlier record, or with one that cannot be read whole,
      * nothing tells a learner's change: the update's files go in. */
@@ -191,7 +198,7 @@ int put_staged_update(const char *install_folder, const char *download_folder, c
         free_path_set(&previous);
     sort_path_set(&previous);
     status = status || plan_moves(&brought, &previous, paths, &moves, &beside) != 0 ||
-             stage_record(&brought, &previous, record + strlen(install_folder) + 1, staged_record, &moves) != 0;
+             stage_record(&brought, &previous, record + below, staged_record, &moves) != 0;
     if (status != 0) {
         say("Could not stage the update in the install folder; nothing was changed.");
     } else {

@@ -22,7 +22,8 @@ int room_to_stage(const char *install_folder, const char *download_folder, const
  * what the installation before brought and this one does not too, so that
  * clean_update, run next, still removes it. Returns 0 once all is in place,
  * or 1 after a line (the earlier version then whole, as apply_moves
- * leaves it). Paths: narrow text, full. */
+ * leaves it). Paths: narrow text, full; download_folder and runtime_folder
+ * lie in install_folder. */
 int put_staged_update(const char *install_folder, const char *download_folder, const char *runtime_archive,
                       const char *runtime_folder);
 
