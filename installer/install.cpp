@@ -74,32 +74,16 @@ static int names_hold(const char *download_folder, const char *runtime_archive)
     return status;
 }
 
-/* What staging and setting aside left goes, once no journal needs it to
- * finish or undo an update. */
-static void clear_staging(const char *install_folder)
-{
-    char path[FILE_PATH_CAPACITY];
-    snprintf(path, sizeof path, "%s\\%s", install_folder, JOURNAL_NAME);
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return;
-    snprintf(path, sizeof path, "%s\\%s", install_folder, SET_ASIDE_FOLDER);
-    remove_folder_tree(path);
-    format_staged_folder(path, install_folder, install_folder);
-    remove_folder_tree(path);
-}
-
 /* Unpacks the runtime and every part into the staging folder, as they will
  * lie in the install folder, each held to its archive; on a failure the
  * staging folder goes and 1 is returned, nothing in place touched. */
 static int stage(const char *install_folder, const char *download_folder, const char *runtime_archive,
                  const char *runtime_folder)
 {
-    char staging[FILE_PATH_CAPACITY], staged_runtime[FILE_PATH_CAPACITY], journal[FILE_PATH_CAPACITY];
+    char staging[FILE_PATH_CAPACITY], staged_runtime[FILE_PATH_CAPACITY];
     /* A journal still there could be neither finished nor undone: every
-     * file is put in place anew below, which supersedes it. */
-    snprintf(journal, sizeof journal, "%s\\%s", install_folder, JOURNAL_NAME);
-    DeleteFileA(journal);
-    clear_staging(install_folder);
+     * file is put in place anew below. */
+    supersede_update(install_folder);
     format_staged_folder(staging, install_folder, install_folder);
     format_staged_folder(staged_runtime, install_folder, runtime_folder);
     CreateDirectoryA(staging, NULL);
@@ -117,7 +101,7 @@ static int stage(const char *install_folder, const char *download_folder, const 
         status = unpack(archive_file, staging, install_folder, PARTS[i].name);
     }
     if (status != 0)
-        clear_staging(install_folder);
+        clear_update_folders(install_folder);
     return status;
 }
 
@@ -155,7 +139,7 @@ static int install_into(const char *install_folder)
         stage(install_folder, download_folder, runtime_archive, runtime_folder) != 0)
         return 1;
     if (put_staged_update(install_folder, download_folder, runtime_archive, runtime_folder) != 0) {
-        clear_staging(install_folder);
+        clear_update_folders(install_folder);
         return 1;
     }
     remove_python_caches(install_folder);

@@ -169,6 +169,22 @@ static void remove_update_folders(const char *install_folder)
     remove_folder_tree(folder);
 }
 
+void clear_update_folders(const char *install_folder)
+{
+    char journal[FILE_PATH_CAPACITY];
+    format_in(journal, install_folder, JOURNAL_NAME);
+    if (GetFileAttributesA(journal) == INVALID_FILE_ATTRIBUTES)
+        remove_update_folders(install_folder);
+}
+
+void supersede_update(const char *install_folder)
+{
+    char journal[FILE_PATH_CAPACITY];
+    format_in(journal, install_folder, JOURNAL_NAME);
+    DeleteFileA(journal);
+    remove_update_folders(install_folder);
+}
+
 /* The journal gone, then the folders; 1 when the journal stays. */
 static int end_update(const apply_steps *steps, const char *install_folder, const char *journal)
 {

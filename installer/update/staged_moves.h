@@ -25,6 +25,14 @@ static const char JOURNAL_NAME[] = "update-journal.txt";
  * install_folder: a full path, narrow text. Returns 0 once all moved. */
 int apply_moves(const char *install_folder, const path_set *moves);
 
+/* Removes what staging and setting aside left in install_folder, unless a
+ * journal there still needs it to finish or undo an update. */
+void clear_update_folders(const char *install_folder);
+
+/* For a setup about to put every file in place anew: a journal that could
+ * be neither finished nor undone goes, with what it would have needed. */
+void supersede_update(const char *install_folder);
+
 /* Before anything else, a setup or a start that finds a journal finishes its
  * moves, or where a move cannot be finished takes them all back, and says
  * which in one line; nothing is moved unless every file the journal names
