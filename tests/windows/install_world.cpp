@@ -198,8 +198,12 @@ void wait_for_start_to_end(const world &w, int starts_before)
         Sleep(10);
     EXPECT_GT(course_starts(w), starts_before) << "the course was not started";
     // The start lets go of the install folder as it ends, just after the
-    // browser was sent: a setup run before then would find it at work.
+    // browser was sent, and the test course's server ends once the start
+    // has seen it answer: a setup run before then would find either at work.
     wait_for_install_folder(w.install);
+    for (int i = 0; i < 3000 && course_is_open(w.install.c_str()); i++)
+        Sleep(10);
+    EXPECT_FALSE(course_is_open(w.install.c_str())) << "the course's server still runs";
 }
 
 void wait_for_install_folder(const std::string &install)
