@@ -19,6 +19,8 @@ import unicodedata
 REQUIRED = "required"
 PART = "part"
 ICON = "icon"
+UPDATES = "updates"
+UPDATE_SEQUENCE = "update_sequence"
 # The embeddable Python the installer's path file is written for and the
 # course's packages are resolved for, and its official archive.
 RUNTIME_PYTHON = "3.12.10"
@@ -54,6 +56,11 @@ FIELD_TABLE = (
     ("publisher", None, None, "the company name Windows shows", "The Lantern Society"),
     (ICON, None, None, "a .ico file next to the description: the program's, the shortcut's and the apps list's "
      "icon", "lantern.ico"),
+    (UPDATES, None, None, "the https:// address of the course's signed update document, which the installed course "
+     "asks at most once a day (build-course --publish-update writes it); none: it never asks",
+     "https://files.example.org/lantern/lantern-update.txt"),
+    (UPDATE_SEQUENCE, None, "1", "this build's update number, above every one published before (1 to 2147483647)",
+     "2"),
 )
 FIELD_NAMES = [name for name, _, _, _, _ in FIELD_TABLE]
 # The required fields' constants, part's apart (a table of rows).
@@ -61,8 +68,12 @@ FIELDS = {name: constant for name, constant, default, _, _ in FIELD_TABLE if def
 # The version resource's fields, and the field each one defaults to (None: a
 # fixed default, or left out of the resource).
 VERSION_FIELDS = {name: default if default in FIELD_NAMES else None
-                  for name, _, default, _, _ in FIELD_TABLE if default != REQUIRED and name != ICON}
+                  for name, _, default, _, _ in FIELD_TABLE
+                  if default != REQUIRED and name not in (ICON, UPDATES, UPDATE_SEQUENCE)}
 DEFAULT_VERSION = next(default for name, _, default, _, _ in FIELD_TABLE if name == "version")
+DEFAULT_UPDATE_SEQUENCE = next(default for name, _, default, _, _ in FIELD_TABLE if name == UPDATE_SEQUENCE)
+# The update number is a signed 32-bit count on the program's side.
+LAST_UPDATE_SEQUENCE = 2 ** 31 - 1
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 BITMAP_HEADER_SIZE = 40
 PIN = re.compile(r"[0-9a-f]{64}")
@@ -187,6 +198,16 @@ def check(path, values, parts, where_of):
         if not VERSION.fullmatch(values["version"]) or any(int(number) > 65535 for number in numbers):
             raise DescriptionError(
                 f"{where_of['version']}: version must be 1 to 4 numbers from 0 to 65535 joined by dots")
+    if UPDATES in values:
+        address = re.fullmatch(r"https://[^\s/'\"]+/(\S*/)?([^/\s]+)", values[UPDATES])
+        if not address or not FILE_NAME.fullmatch(address.group(2)):
+            raise DescriptionError(f"{where_of[UPDATES]}: {UPDATES} must be an https:// address whose last segment "
+                                   "is a plain file name (the document's name in the files folder)")
+    if UPDATE_SEQUENCE in values:
+        sequence = values[UPDATE_SEQUENCE]
+        if not re.fullmatch(r"[1-9][0-9]{0,9}", sequence) or int(sequence) > LAST_UPDATE_SEQUENCE:
+            raise DescriptionError(f"{where_of[UPDATE_SEQUENCE]}: {UPDATE_SEQUENCE} must be a whole number from 1 "
+                                   f"to {LAST_UPDATE_SEQUENCE}")
     for key in ("product_name", "description", "publisher"):
         if key in values and not values[key].isprintable():
             raise DescriptionError(f"{where_of[key]}: {key} must be printable text")
@@ -284,6 +305,10 @@ def pinned(values, where_of, parts, folder):
     file: pin computed from its file."""
     runtime = pin_of(values["runtime_sha256"], folder, where_of["runtime_sha256"])
     return dict(values, runtime_sha256=runtime), [(name, pin_of(pin, folder, where)) for name, pin, where in parts]
+
+
+def update_sequence(values):
+    return int(values.get(UPDATE_SEQUENCE, DEFAULT_UPDATE_SEQUENCE))
 
 
 def shown(values):

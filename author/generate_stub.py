@@ -5,21 +5,25 @@ resources: its version resource and, when the course has one, its icon.
 
 Usage: generate_stub.py DESCRIPTION [OUTPUT.cpp] [--files FOLDER]
            [--resource RESOURCES.rc --program NAME.exe] [--depfile FILE]
+           [--update-key HEX [--update-key HEX]]
 
 OUTPUT.cpp is the constants unit; RESOURCES.rc the resource script, NAME.exe
 being the program's file name; the depfile lists
-every file read, for the build to rerun when one changes.
+every file read, for the build to rerun when one changes. Each --update-key
+is a public key the course's update documents may be signed with, given
+exactly when the description names an updates address.
 """
 
 import argparse
 import os
+import re
 import sys
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from course_description import (FIELDS, FILE_NAME, ICON, DescriptionError, icon_file, parse,  # noqa: E402
-                                pin_files, pinned, shown)
+from course_description import (FIELDS, FILE_NAME, ICON, UPDATES, DescriptionError, icon_file,  # noqa: E402
+                                parse, pin_files, pinned, shown, update_sequence)
 from course_rules import PACKAGES_FOLDER  # noqa: E402
 
 
@@ -46,7 +50,12 @@ def rc_string(text):
 SHOWN_CONSTANTS = {"product_name": "APP_PRODUCT_NAME", "version": "APP_VERSION", "publisher": "APP_PUBLISHER"}
 
 
-def render(values, parts, source):
+# The program holds this many update keys: the one that signs and a backup.
+UPDATE_KEY_SLOTS = 2
+UPDATE_KEY = re.compile(r"[0-9a-f]{128}")
+
+
+def render(values, parts, source, update_keys=()):
     lines = [
         f"/* The constants of one course's installer, generated from {os.path.basename(source)}",
         " * by author/generate_stub.py: edit the description, not this file. */",
@@ -60,6 +69,11 @@ def render(values, parts, source):
         lines.append(f"extern const char {name}[] = {c_string(version[key] or '')};")
     lines.append(f"extern const int COURSE_HAS_ICON = {int(ICON in values)};")
     lines.append(f"extern const char PACKAGES_FOLDER[] = {c_string(PACKAGES_FOLDER)};")
+    lines.append(f"extern const char UPDATES_URL[] = {c_string(values.get(UPDATES, ''))};")
+    lines.append(f"extern const unsigned long UPDATE_SEQUENCE = {update_sequence(values)};")
+    slots = list(update_keys) + [""] * (UPDATE_KEY_SLOTS - len(update_keys))
+    lines.append(f"extern const char UPDATE_KEYS[UPDATE_KEY_SLOTS][UPDATE_KEY_TEXT] = "
+                 f"{{{', '.join(map(c_string, slots))}}};")
     lines += ["", "extern const payload_part PARTS[] = {"]
     lines += [f"    {{{c_string(name)}, {c_string(pin)}}}," for name, pin in parts]
     lines += ["};", "extern const size_t PARTS_COUNT = sizeof PARTS / sizeof PARTS[0];", ""]
@@ -144,7 +158,12 @@ def arguments(argv):
     parser.add_argument("--resource", help="the resource script to write: version resource and icon")
     parser.add_argument("--program", help="the program's file name, NAME.exe, for the version resource")
     parser.add_argument("--depfile", help="the dependency file to write")
+    parser.add_argument("--update-key", action="append", default=[], metavar="HEX",
+                        help="a public key the course's updates are signed with: X and Y of the P-256 point, "
+                             "128 lower-case hexadecimal digits (at most two: the signing key, then its backup)")
     options = parser.parse_args(argv)
+    if len(options.update_key) > UPDATE_KEY_SLOTS or not all(map(UPDATE_KEY.fullmatch, options.update_key)):
+        parser.error(f"--update-key takes 128 lower-case hexadecimal digits, at most {UPDATE_KEY_SLOTS} times")
     if not options.output and not options.resource:
         parser.error("give OUTPUT.cpp, --resource VERSION.rc, or both")
     if bool(options.resource) != bool(options.program):
@@ -160,12 +179,15 @@ def main(argv):
     try:
         described = parse(options.description)
         values, parts = pinned(*described, folder)
+        if bool(options.update_key) != (UPDATES in values):
+            raise DescriptionError(f"{options.description}: {UPDATES} and an update key go together: "
+                                   "the course asks for documents it can check, and only then")
     except (DescriptionError, OSError) as error:
         print(f"generate_stub.py: {error}")
         return 1
     outputs = []
     if options.output:
-        write_if_changed(options.output, render(values, parts, options.description))
+        write_if_changed(options.output, render(values, parts, options.description, options.update_key))
         outputs.append(options.output)
     if options.resource:
         write_if_changed(options.resource, render_resource(values, options.program, options.description,

@@ -37,6 +37,16 @@ extern const int COURSE_HAS_ICON;
  * unpack into (author/build-course --packages), put on the runtime's path. */
 extern const char PACKAGES_FOLDER[];
 
+/* Where the installed course asks for its signed update document ("": a
+ * course that never asks), this build's place in the course's sequence of
+ * updates, and the P-256 public keys a document may be signed with, each
+ * as the point's X and Y in 128 lower-case hexadecimal digits: the signing
+ * key, then the backup kept offline ("" where the course has none). */
+enum { UPDATE_KEY_SLOTS = 2, UPDATE_KEY_TEXT = 129 };
+extern const char UPDATES_URL[];
+extern const unsigned long UPDATE_SEQUENCE;
+extern const char UPDATE_KEYS[UPDATE_KEY_SLOTS][UPDATE_KEY_TEXT];
+
 /* Row order is the order of download, unpacking and the self-test listing. */
 extern const payload_part PARTS[];
 extern const size_t PARTS_COUNT;
