@@ -107,7 +107,7 @@ static int stage(const char *install_folder, const char *download_folder, const 
 
 /* Everything from the folders to the start of the course, on a folder that
  * this setup alone installs to. */
-static int install_into(const char *install_folder)
+static int install_into(const char *install_folder, int open_course)
 {
     char download_folder[FOLDER_CAPACITY];
     snprintf(download_folder, sizeof download_folder, "%s\\dl", install_folder);
@@ -146,11 +146,11 @@ static int install_into(const char *install_folder)
     clean_update(install_folder, download_folder, runtime_archive, runtime_folder);
     compile_course(install_folder);
     register_installation(install_folder);
-    finish_install(install_folder);
+    finish_install(install_folder, open_course);
     return 0;
 }
 
-int run_install(void)
+int run_install(int open_course)
 {
     say(APP_TITLE);
     say(APP_TAGLINE);
@@ -160,7 +160,7 @@ int run_install(void)
     HANDLE claim;
     if (guard_install_folder(install_folder, &claim) != 0)
         return 1;
-    int status = install_into(install_folder);
+    int status = install_into(install_folder, open_course);
     if (claim)
         CloseHandle(claim);
     return status;

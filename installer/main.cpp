@@ -1,6 +1,8 @@
 /* Entry point: "--selftest" as the first argument proves the SHA-256 engine,
  * "--uninstall" removes the course, "--start" starts it (the launcher's
- * call) and "--serve" is its server's window; anything else installs it. */
+ * call), "--serve" is its server's window, "--check-update" asks for its
+ * next version and "--apply-update" installs a downloaded one without
+ * starting it; anything else installs it. */
 #include <windows.h>
 #include <string.h>
 
@@ -10,6 +12,8 @@
 #include "install.h"
 #include "start.h"
 #include "selftest.h"
+#include "update/update_apply.h"
+#include "update/update_check.h"
 
 int main(int argc, char **argv)
 {
@@ -24,5 +28,7 @@ int main(int argc, char **argv)
         return run_start();
     if (argc >= 2 && strcmp(argv[1], SERVE_SWITCH) == 0)
         return run_serve();
-    return run_install();
+    if (argc >= 2 && strcmp(argv[1], CHECK_UPDATE_SWITCH) == 0)
+        return run_update_check();
+    return run_install(!(argc >= 2 && strcmp(argv[1], APPLY_UPDATE_SWITCH) == 0));
 }

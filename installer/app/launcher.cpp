@@ -33,7 +33,7 @@ static void write_launcher(const char *launcher_file)
     fclose(file);
 }
 
-void finish_install(const char *install_folder)
+void finish_install(const char *install_folder, int open_course)
 {
     char launcher_file[FILE_PATH_CAPACITY];
     snprintf(launcher_file, sizeof launcher_file, "%s\\%s", install_folder, LAUNCHER_NAME);
@@ -55,6 +55,10 @@ void finish_install(const char *install_folder)
             save_shortcut(shortcut_file, launcher_file, install_folder, icon_file, 0);
     }
 
+    if (!open_course) {
+        say("Install complete.");
+        return;
+    }
     say("Install complete. Opening the course...");
     ShellExecuteA(NULL, "open", launcher_file, NULL, install_folder, SW_HIDE);
 }

@@ -3,8 +3,9 @@
 #define QUILLBY_LAUNCHER_H
 
 /* Writes the launcher script into install_folder, puts a shortcut to it on
- * the desktop, prints the completion line and opens the launcher without
- * waiting for it. Nothing here can fail the installation. */
-void finish_install(const char *install_folder);
+ * the desktop, prints the completion line and, when open_course is 1,
+ * opens the launcher without waiting for it. Nothing here can fail the
+ * installation. */
+void finish_install(const char *install_folder, int open_course);
 
 #endif

@@ -8,6 +8,7 @@
 #include "download/download.h"
 #include "download/download_seam.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -24,7 +25,7 @@ static const DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACH
 
 /* A server that stops sending is given up on after two minutes, whatever the
  * machine's own setting: long enough for a slow mobile link. */
-static const DWORD RECEIVE_TIMEOUT_MS = 120000;
+const DWORD RECEIVE_TIMEOUT_MS = 120000;
 
 /* As WiX Burn and rustup wait: a dropped Wi-Fi link is often back within
  * seconds, and a server in trouble is not pressed. */
@@ -57,13 +58,15 @@ typedef struct {
     char if_range[IF_RANGE_CAPACITY];
 } served_file;
 
-enum { BODY_ENDED, BODY_BROKE, BODY_WRITE_FAILED };
+enum { BODY_ENDED, BODY_BROKE, BODY_WRITE_FAILED, BODY_TOO_LONG };
 
-/* Where the bytes go: the file, the running digest and the progress line. */
+/* Where the bytes go: the file, the running digest and the progress line,
+ * and how many bytes the file may take at most. */
 typedef struct {
     FILE *file;
     sha256_ctx ctx;
     long long total;
+    unsigned long long limit;
     const char *verb;
     const char *label;
 } sink;
@@ -79,16 +82,20 @@ static int ends_on_https(const wininet_library *internet, HINTERNET request)
            _strnicmp(final_url, "https://", 8) == 0;
 }
 
-/* Opens url on a fresh session; on failure says why and leaves nothing open. */
-static int open_download(const wininet_library *internet, const char *url, HINTERNET *session, HINTERNET *request)
+int open_download(const wininet_library *internet, const char *url, DWORD timeout_ms, HINTERNET *session,
+                  HINTERNET *request)
 {
     *session = internet->open(USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (!*session) {
         say("Could not open an internet connection.");
         return 1;
     }
-    DWORD timeout = RECEIVE_TIMEOUT_MS;
+    DWORD timeout = timeout_ms;
     internet->set_option(*session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    /* A short ask gives up on connecting as soon; an archive keeps the
+     * system's wait, a minute. */
+    if (timeout_ms < RECEIVE_TIMEOUT_MS)
+        internet->set_option(*session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     *request = internet->open_url(*session, url, NULL, 0, OPEN_URL_FLAGS, 0);
     if (*request && !ends_on_https(internet, *request)) {
         internet->close_handle(*request);
@@ -166,7 +173,7 @@ static void note_file(const wininet_library *internet, HINTERNET request, served
         snprintf(file->if_range, sizeof file->if_range, "If-Range: %s\r\n", validator);
 }
 
-static DWORD status_of(const wininet_library *internet, HINTERNET request)
+DWORD status_of(const wininet_library *internet, HINTERNET request)
 {
     DWORD status = 0, length = sizeof status;
     internet->query_info(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, NULL);
@@ -220,13 +227,14 @@ static int room_for_file(const char *path, unsigned long long bytes, const char 
     return room_for(folder, needed > replaced ? needed - replaced : 0, label);
 }
 
-static int open_sink(sink *to, const char *path, const char *verb, const char *label)
+static int open_sink(sink *to, const char *path, unsigned long long limit, const char *verb, const char *label)
 {
     to->file = fopen(path, "wb");
     if (!to->file)
         return 1;
     sha256_init(&to->ctx);
     to->total = 0;
+    to->limit = limit;
     to->verb = verb;
     to->label = label;
     print_text("%s %s ... ", verb, label);
@@ -244,15 +252,18 @@ static int start_over(sink *to, const char *path)
     return to->file ? 0 : 1;
 }
 
-/* Hashes, counts and writes one read, with the progress line every 512 KB.
- * A full disk must not leave a truncated archive that the digest of the
- * bytes received would vouch for, so every write is checked. */
+/* Hashes, counts and writes one read, with the progress line every 512 KB;
+ * BODY_ENDED, or why the body must end here. A full disk must not leave a
+ * truncated archive that the digest of the bytes received would vouch for,
+ * so every write is checked; a body past the limit is endless data. */
 static int take(sink *to, const unsigned char *bytes, DWORD count)
 {
+    if ((unsigned long long)to->total + count > to->limit)
+        return BODY_TOO_LONG;
     sha256_update(&to->ctx, bytes, count);
     to->total += count;
     if (fwrite(bytes, 1, count, to->file) != count)
-        return 1;
+        return BODY_WRITE_FAILED;
     if (to->total % PROGRESS_EVERY < TRANSFER_BUFFER_SIZE) {
         print_text("\r%s %s ... %lld KB", to->verb, to->label, to->total / 1024);
         fflush(stdout);
@@ -279,8 +290,9 @@ static int read_body(const wininet_library *internet, HINTERNET request, long lo
     while (internet->read_file(request, buffer, sizeof buffer, &got)) {
         if (got == 0)
             return end >= 0 && to->total < end ? BODY_BROKE : BODY_ENDED;
-        if (take(to, buffer, got) != 0)
-            return BODY_WRITE_FAILED;
+        int taken = take(to, buffer, got);
+        if (taken != BODY_ENDED)
+            return taken;
     }
     return end >= 0 && to->total >= end ? BODY_ENDED : BODY_BROKE;
 }
@@ -341,6 +353,12 @@ static int finish(sink *to, int body, const char *path, char actual[65])
         DeleteFileA(path);
         return 1;
     }
+    if (body == BODY_TOO_LONG) {
+        print_text("%s is larger than the %llu bytes it should be; the download was deleted.\n", to->label,
+                   to->limit);
+        DeleteFileA(path);
+        return 1;
+    }
     unsigned char digest[32];
     sha256_final(&to->ctx, digest);
     sha256_digest_text(digest, actual);
@@ -357,21 +375,27 @@ static int pinned(const char *actual, const char *expected, const char *label)
 }
 
 int download_over(const wininet_library *internet, const retry_pauses *pauses, const char *url, const char *path,
-                  const char *expected, const char *label)
+                  const char *expected, unsigned long long limit, const char *label)
 {
     HINTERNET session, request;
-    if (open_download(internet, url, &session, &request) != 0)
+    if (open_download(internet, url, RECEIVE_TIMEOUT_MS, &session, &request) != 0)
         return 1;
     /* An archive that cannot fit is not begun: the earlier copy at path
      * stays, and the learner learns what to free, not that a write failed. */
     long long announced = status_of(internet, request) == HTTP_STATUS_OK ? content_length(internet, request) : -1;
+    if (announced >= 0 && (unsigned long long)announced > limit) {
+        internet->close_handle(request);
+        internet->close_handle(session);
+        print_text("%s is larger than the %llu bytes it should be; nothing was downloaded.\n", label, limit);
+        return 1;
+    }
     if (announced >= 0 && room_for_file(path, (unsigned long long)announced, label) != 0) {
         internet->close_handle(request);
         internet->close_handle(session);
         return 1;
     }
     sink to;
-    if (open_sink(&to, path, "Downloading", label) != 0) {
+    if (open_sink(&to, path, limit, "Downloading", label) != 0) {
         internet->close_handle(request);
         internet->close_handle(session);
         say("Could not write the download file.");
@@ -397,16 +421,22 @@ int download_over(const wininet_library *internet, const retry_pauses *pauses, c
     return 1;
 }
 
-int download_and_verify(const char *url, const char *path, const char *expected, const char *label)
+int download_within(const char *url, const char *path, const char *expected, unsigned long long limit,
+                    const char *label)
 {
     wininet_library internet;
     if (wininet_load(&internet) != 0) {
         say("Could not open an internet connection.");
         return 1;
     }
-    int result = download_over(&internet, &RETRY_PAUSES, url, path, expected, label);
+    int result = download_over(&internet, &RETRY_PAUSES, url, path, expected, limit, label);
     wininet_unload(&internet);
     return result;
+}
+
+int download_and_verify(const char *url, const char *path, const char *expected, const char *label)
+{
+    return download_within(url, path, expected, ULLONG_MAX, label);
 }
 
 int copy_and_verify(const char *source, const char *path, const char *expected, const char *label)
@@ -416,7 +446,7 @@ int copy_and_verify(const char *source, const char *path, const char *expected, 
         return 1;
     print_text("Found %s beside this setup: %s\n", label, source);
     sink to;
-    if (open_sink(&to, path, "Copying", label) != 0) {
+    if (open_sink(&to, path, ULLONG_MAX, "Copying", label) != 0) {
         fclose(from);
         say("Could not write the download file.");
         return 1;
@@ -425,8 +455,7 @@ int copy_and_verify(const char *source, const char *path, const char *expected, 
     size_t got;
     int body = BODY_ENDED;
     while (body == BODY_ENDED && (got = fread(buffer, 1, sizeof buffer, from)) > 0)
-        if (take(&to, buffer, (DWORD)got) != 0)
-            body = BODY_WRITE_FAILED;
+        body = take(&to, buffer, (DWORD)got);
     fclose(from);
     char actual[65];
     if (finish(&to, body, path, actual) != 0)

@@ -16,6 +16,12 @@
  * the transfer starts leaves the disk as it was. */
 int download_and_verify(const char *url, const char *path, const char *expected, const char *label);
 
+/* download_and_verify of a file that is limit bytes at most: an answer that
+ * announces more is not begun, and a body that grows past it ends the
+ * download, the file deleted, whatever the server goes on sending. */
+int download_within(const char *url, const char *path, const char *expected, unsigned long long limit,
+                    const char *label);
+
 /* Copies the file at source, found beside the setup, to path in one pass
  * that hashes it, with the progress rhythm of a download, and judges it by
  * expected. Returns 0 when it matches; 1 otherwise, the copy at path

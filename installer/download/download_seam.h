@@ -18,9 +18,23 @@ typedef struct {
  * dropped has time to come back. */
 extern const retry_pauses RETRY_PAUSES;
 
-/* download_and_verify on a loaded table: the same results, lines and
- * effects. */
+/* How long a download waits for a server that has stopped sending. */
+extern const DWORD RECEIVE_TIMEOUT_MS;
+
+/* Opens url on a fresh session, through the system's proxy, with the
+ * course's user agent, from the server and over https to its end: a
+ * redirect to plain http is no answer. A connection or a server that stays
+ * silent for timeout_ms is given up on. On failure says why and leaves
+ * nothing open. */
+int open_download(const wininet_library *internet, const char *url, DWORD timeout_ms, HINTERNET *session,
+                  HINTERNET *request);
+
+/* The answer's HTTP status; 0 when it has none. */
+DWORD status_of(const wininet_library *internet, HINTERNET request);
+
+/* download_within on a loaded table (ULLONG_MAX: no limit, as
+ * download_and_verify): the same results, lines and effects. */
 int download_over(const wininet_library *internet, const retry_pauses *pauses, const char *url, const char *path,
-                  const char *expected, const char *label);
+                  const char *expected, unsigned long long limit, const char *label);
 
 #endif

@@ -1,17 +1,11 @@
 /* WinINet, loaded on demand from the system folder only. */
 #include "download/wininet_library.h"
 
-/* GetProcAddress hands back a generic pointer; each is cast to the type the
- * header declares for that entry point. */
-template <typename function> static int resolve(HMODULE module, const char *name, function *entry)
-{
-    *entry = (function)(void *)GetProcAddress(module, name);
-    return *entry != NULL;
-}
+#include "windows/system_library.h"
 
 int wininet_load(wininet_library *library)
 {
-    library->module = LoadLibraryExA("wininet.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    library->module = load_system_library("wininet.dll");
     if (!library->module)
         return 1;
     if (resolve(library->module, "InternetOpenA", &library->open) &&

@@ -31,10 +31,11 @@ void format_install_folder_key(char key[INSTALL_FOLDER_KEY_CAPACITY], const char
  * cannot be opened is held all the same: a setup run as administrator, in
  * the same session's namespace, made it with the default security of an
  * elevated program, which lets only administrators in. */
-/* The claim's name, and the start's mark: the claim's name with ".start"
- * after it. */
+/* The claim's name, the start's mark (the claim's name with ".start"
+ * after it) and the updates' claim (with ".update"). */
 static const char START_MARK[] = ".start";
-enum { MUTEX_NAME_CAPACITY = sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY + sizeof START_MARK - 1 };
+static const char UPDATE_MARK[] = ".update";
+enum { MUTEX_NAME_CAPACITY = sizeof "Local\\" - 1 + INSTALL_FOLDER_KEY_CAPACITY + sizeof UPDATE_MARK - 1 };
 
 static void format_mutex_name(char name[MUTEX_NAME_CAPACITY], const char *install_folder, const char *mark)
 {
@@ -43,18 +44,29 @@ static void format_mutex_name(char name[MUTEX_NAME_CAPACITY], const char *instal
     snprintf(name, MUTEX_NAME_CAPACITY, "Local\\%s%s", key, mark);
 }
 
-int claim_install_folder(const char *install_folder, HANDLE *claim)
+/* The mutex named for install_folder and mark, made by this process alone;
+ * NULL when another holds it. */
+static HANDLE claim_alone(const char *install_folder, const char *mark)
 {
     char name[MUTEX_NAME_CAPACITY];
-    format_mutex_name(name, install_folder, "");
-    *claim = CreateMutexA(NULL, FALSE, name);
-    if (!*claim || GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (*claim)
-            CloseHandle(*claim);
-        *claim = NULL;
-        return 1;
+    format_mutex_name(name, install_folder, mark);
+    HANDLE claim = CreateMutexA(NULL, FALSE, name);
+    if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        claim = NULL;
     }
-    return 0;
+    return claim;
+}
+
+HANDLE claim_update_work(const char *install_folder)
+{
+    return claim_alone(install_folder, UPDATE_MARK);
+}
+
+int claim_install_folder(const char *install_folder, HANDLE *claim)
+{
+    *claim = claim_alone(install_folder, "");
+    return *claim == NULL;
 }
 
 /* A running program's image cannot be opened for writing: Windows answers a

@@ -27,6 +27,11 @@ int claim_install_folder(const char *install_folder, HANDLE *claim);
  * mark cannot be made (the setup then says the latter). */
 HANDLE mark_course_starting(const char *install_folder);
 
+/* Claims the updates of install_folder for this process, until the handle
+ * returned is closed: one check or apply at a time. NULL when another holds
+ * them, or the claim cannot be made. */
+HANDLE claim_update_work(const char *install_folder);
+
 /* 1 when the runtime's python.exe under install_folder is running, and so
  * cannot be replaced: the learner has the course open. */
 int course_is_open(const char *install_folder);

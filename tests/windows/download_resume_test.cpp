@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <io.h>
+#include <limits.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -204,7 +205,7 @@ int download(fake_server &server, std::string *printed)
     serving = &server;
     int result = 2;
     const std::string pin = digest_of(archive());
-    *printed = printed_by([&] { result = download_over(&FAKE, &NO_PAUSES, URL, PATH, pin.c_str(), "a.zip"); });
+    *printed = printed_by([&] { result = download_over(&FAKE, &NO_PAUSES, URL, PATH, pin.c_str(), ULLONG_MAX, "a.zip"); });
     EXPECT_EQ(server.open_handles, 0) << "every handle is closed";
     return result;
 }
