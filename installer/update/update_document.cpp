@@ -64,6 +64,15 @@ static long long read_number(const char *text, size_t length, unsigned long long
     return number <= limit ? (long long)number : -1;
 }
 
+/* The count of the count digits at text, leading zeros and all. */
+static long long digits_at(const char *text, int count)
+{
+    long long number = 0;
+    for (int i = 0; i < count; i++)
+        number = number * 10 + (text[i] - '0');
+    return number;
+}
+
 /* Days since 1970-01-01 of a date of the proleptic Gregorian calendar. */
 static long long days_from_civil(long long year, long long month, long long day)
 {
@@ -83,12 +92,12 @@ long long read_utc_time(const char *text, size_t length)
     for (size_t i = 0; i < length; i++)
         if (FORM[i] == '0' ? text[i] < '0' || text[i] > '9' : text[i] != FORM[i])
             return -1;
-    long long year = read_number(text, 4, 9999), month = read_number(text + 5, 2, 99),
-              day = read_number(text + 8, 2, 99), hour = read_number(text + 11, 2, 99),
-              minute = read_number(text + 14, 2, 99), second = read_number(text + 17, 2, 99);
-    static const unsigned char MONTH_DAYS[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > MONTH_DAYS[month - 1] || hour > 23 ||
-        minute > 59 || second > 59)
+    long long year = digits_at(text, 4), month = digits_at(text + 5, 2), day = digits_at(text + 8, 2),
+              hour = digits_at(text + 11, 2), minute = digits_at(text + 14, 2), second = digits_at(text + 17, 2);
+    static const unsigned char MONTH_DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int leap_day = month == 2 && year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > MONTH_DAYS[month - 1] + leap_day ||
+        hour > 23 || minute > 59 || second > 59)
         return -1;
     return ((days_from_civil(year, month, day) * 24 + hour) * 60 + minute) * 60 + second;
 }
