@@ -1,12 +1,11 @@
 """Fetches every address a course's setup program will fetch, as it will
 (HTTPS, the course's user agent, redirects only to https), and compares each
-body's SHA-256 with the pin the build puts in the program: the course
-author's last check after uploading. Trusts the system's certificate
-authorities, or SSL_CERT_FILE when set, as OpenSSL does."""
+body's SHA-256 with the pin the build puts in the program, or with what an
+update document gives: the course author's last check after uploading.
+Trusts the certificate authorities of the SSL context it is given."""
 
 import hashlib
 import http.client
-import ssl
 import time
 import urllib.parse
 
@@ -44,17 +43,18 @@ def unfollowable(address):
     return None
 
 
-def read_body(sock, response, deadline, limit):
-    """(size, SHA-256) of the body, or why it is not the body the server
-    announced. Reads what each receive brings, not whole blocks, so that a
-    server dripping bytes meets the deadline."""
+def read_body(sock, response, deadline, limit, keep):
+    """(size, SHA-256, the body or, when KEEP is None, b""), or why it is not
+    the body the server announced or is more than KEEP bytes. Reads what
+    each receive brings, not whole blocks, so that a server dripping bytes
+    meets the deadline."""
     encoding = response.getheader("Content-Encoding", "identity")
     if encoding.lower() != "identity":
         return (f"served with Content-Encoding {encoding}, which the program does not ask for or decode, "
                 f"so the pin can never match")
     announced = response.getheader("Content-Length")
     announced = int(announced) if announced and announced.isdigit() else None
-    digest, size = hashlib.sha256(), 0
+    digest, size, kept = hashlib.sha256(), 0, bytearray()
     try:
         while True:
             remaining = deadline - time.monotonic()
@@ -66,6 +66,10 @@ def read_body(sock, response, deadline, limit):
                 break
             digest.update(block)
             size += len(block)
+            if keep is not None:
+                if size > keep:
+                    return f"more than {keep} bytes"
+                kept += block
     except (OSError, http.client.HTTPException):
         if time.monotonic() >= deadline:
             return f"still sending after {limit} seconds"
@@ -73,13 +77,14 @@ def read_body(sock, response, deadline, limit):
             raise
     if announced is not None and size < announced:
         return f"cut short: {size} bytes received of the {announced} announced"
-    return size, digest.hexdigest()
+    return size, digest.hexdigest(), bytes(kept)
 
 
-def fetch(address, user_agent, context, limit=FETCH_LIMIT_SECONDS):
+def fetch(address, user_agent, context, limit=FETCH_LIMIT_SECONDS, keep=None):
     """What the server answers at ADDRESS after the redirects it asks for:
-    (status, content type, size, SHA-256 of the body), or the reason
-    nothing whole was fetched."""
+    (status, content type, size, SHA-256 of the body, the body when KEEP
+    gives its most bytes, else b""), or the reason nothing whole was
+    fetched."""
     deadline = time.monotonic() + limit
     for _ in range(REDIRECTS_FOLLOWED + 1):
         refused = unfollowable(address)
@@ -97,7 +102,7 @@ def fetch(address, user_agent, context, limit=FETCH_LIMIT_SECONDS):
             if response.status in (301, 302, 303, 307, 308) and location:
                 address = urllib.parse.urljoin(address, location)
                 continue
-            body = read_body(sock, response, deadline, limit)
+            body = read_body(sock, response, deadline, limit, keep)
             if isinstance(body, str):
                 return body
             return (response.status, response.getheader("Content-Type", "none given")) + body
@@ -108,24 +113,28 @@ def fetch(address, user_agent, context, limit=FETCH_LIMIT_SECONDS):
     return f"more than {REDIRECTS_FOLLOWED} redirects"
 
 
-def verdict(answer, pin):
+def verdict(answer, pin, announced=None):
     """Whether the program would accept what was served, and the line's end:
-    OK, or what differs."""
+    OK, or what differs. ANNOUNCED is the size an update document gives."""
     if isinstance(answer, str):
         return False, answer
-    status, kind, size, digest = answer
-    if status == 200 and digest == pin:
+    status, kind, size, digest, _ = answer
+    if status == 200 and digest == pin and announced in (None, size):
         return True, f"{size} bytes, OK"
-    return False, (f"{size} bytes, served SHA-256 {digest} where the pin is {pin} "
+    wanted = f"the pin is {pin}" if announced is None else f"the update document gives {announced} bytes, SHA-256 {pin}"
+    return False, (f"{size} bytes, served SHA-256 {digest} where {wanted} "
                    f"(HTTP status {status}, content type {kind})")
 
 
-def report(values, parts):
-    """One line per address; 0 when every body matches its pin, else 1."""
-    context = ssl.create_default_context()
+def check(rows, user_agent, context, answers):
+    """One line per row, (name, address, SHA-256, size or None); whether
+    every body matches. ANSWERS keeps what each address served, so that an
+    address named twice is fetched once."""
     all_match = True
-    for name, address, pin in addresses(values, parts):
-        matches, line = verdict(fetch(address, values["user_agent"], context), pin)
+    for name, address, pin, announced in rows:
+        if address not in answers:
+            answers[address] = fetch(address, user_agent, context)
+        matches, line = verdict(answers[address], pin, announced)
         all_match = all_match and matches
         print(f"{name}: {line}" if matches else f"{name}: {address}: {line}", flush=True)
-    return 0 if all_match else 1
+    return all_match
