@@ -7,7 +7,7 @@
 set -eu
 packages="cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   googletest libgtest-dev libbenchmark-dev libssl-dev openssl zlib1g-dev
-  python3 python3-packaging python3-pip python3-setuptools python3-wheel
+  python3 python3-packaging python3-cryptography python3-pip python3-setuptools python3-wheel
   clang libclang-rt-14-dev osslsigncode tmux util-linux mount iproute2 curl ca-certificates ccache"
 missing=""
 for package in $packages; do

@@ -73,11 +73,13 @@ int apply_waiting_update(const char *install_folder, const update_document *read
         if (GetFileAttributesA(kept) == INVALID_FILE_ATTRIBUTES)
             MoveFileExA(previous, kept, MOVEFILE_REPLACE_EXISTING);
     }
+    /* Tried once, whatever came of it: a document whose setup carries a
+     * lower sequence than its own would otherwise be taken every day. */
+    update_state state;
+    read_update_state(install_folder, &state);
+    state.tried = read->sequence;
+    write_update_state(install_folder, &state);
     if (status != 0) {
-        update_state state;
-        read_update_state(install_folder, &state);
-        state.failed = read->sequence;
-        write_update_state(install_folder, &state);
         char line[UPDATE_VERSION_CAPACITY + 96];
         snprintf(line, sizeof line, "Version %s could not be put in place; version %s stays.\r\n", read->version,
                  APP_VERSION);

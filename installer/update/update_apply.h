@@ -19,8 +19,8 @@ int find_waiting_update(const cng_library *cng, const char *install_folder, long
  * the update log, with no claim of this process on the folder; the kept
  * setup, which is this running program, is set aside for the new one.
  * Returns 0 once the new version is in place; 1 when it is not, the kept
- * setup back, the update's sequence recorded so it is not tried again.
- * Either way the download folder goes. */
+ * setup back. Either way the update's sequence is recorded as tried, never
+ * to be tried again, and the download folder goes. */
 int apply_waiting_update(const char *install_folder, const update_document *read);
 
 /* Removes the setup an update set aside, once it no longer runs. */

@@ -34,8 +34,8 @@ void read_update_state(const char *install_folder, update_state *state)
         *end = '\0';
         if (strncmp(line, "checked: ", 9) == 0)
             state->checked = strtoll(line + 9, NULL, 10);
-        else if (strncmp(line, "failed: ", 8) == 0)
-            state->failed = strtoul(line + 8, NULL, 10);
+        else if (strncmp(line, "tried: ", 7) == 0)
+            state->tried = strtoul(line + 7, NULL, 10);
         else if (strncmp(line, "key: ", 5) == 0 && state->keys_count < ROTATED_KEYS_CAPACITY &&
                  read_p256_hex(line + 5, strlen(line + 5), state->keys[state->keys_count]) == 0)
             state->keys_count++;
@@ -46,7 +46,7 @@ void read_update_state(const char *install_folder, update_state *state)
 int write_update_state(const char *install_folder, const update_state *state)
 {
     char text[UPDATE_STATE_LIMIT];
-    int length = snprintf(text, sizeof text, "checked: %lld\nfailed: %lu\n", state->checked, state->failed);
+    int length = snprintf(text, sizeof text, "checked: %lld\ntried: %lu\n", state->checked, state->tried);
     for (size_t i = 0; i < state->keys_count; i++) {
         length += snprintf(text + length, sizeof text - (size_t)length, "key: ");
         for (size_t j = 0; j < P256_POINT_BYTES; j++)
@@ -79,7 +79,7 @@ void make_update_trust(const update_state *state, update_trust *trust)
     for (size_t i = 0; i < state->keys_count; i++)
         memcpy(trust->keys[trust->keys_count++], state->keys[i], P256_POINT_BYTES);
     trust->course = APP_DIR_NAME;
-    trust->above_sequence = state->failed > UPDATE_SEQUENCE ? state->failed : UPDATE_SEQUENCE;
+    trust->above_sequence = state->tried > UPDATE_SEQUENCE ? state->tried : UPDATE_SEQUENCE;
 }
 
 int update_check_due(const update_state *state, long long now)

@@ -1,6 +1,6 @@
 /* What the installation keeps of its updates, in the install folder: when
- * it last got a document, the sequence whose update failed, and the keys
- * that documents rotated in; and the names of the update's files there. */
+ * it last got a document, the last sequence whose update was tried, and
+ * the keys that documents rotated in; and the names of the update's files there. */
 #ifndef QUILLBY_UPDATE_STATE_H
 #define QUILLBY_UPDATE_STATE_H
 
@@ -30,7 +30,9 @@ enum { ROTATED_KEYS_CAPACITY = UPDATE_KEYS_CAPACITY - UPDATE_KEY_SLOTS };
 
 typedef struct {
     long long checked; /* seconds since 1970 of the last check that got a document; 0: never */
-    unsigned long failed; /* the last sequence whose update failed; 0: none */
+    /* The last sequence whose update was put in place or failed to be (0:
+     * none): never tried again, even where its setup carries a lower one. */
+    unsigned long tried;
     unsigned char keys[ROTATED_KEYS_CAPACITY][P256_POINT_BYTES];
     size_t keys_count;
 } update_state;
@@ -51,7 +53,7 @@ void trust_rotated_key(update_state *state, const unsigned char key[P256_POINT_B
 
 /* What this installation trusts: the keys the program carries and the
  * rotated ones, its course, and a sequence above both its own and the one
- * that failed. */
+ * last tried. */
 void make_update_trust(const update_state *state, update_trust *trust);
 
 /* Whether a check is due at now: never asked, or a day since the last

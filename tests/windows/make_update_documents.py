@@ -4,6 +4,7 @@ course author's own tool (author/update_document.py), as a C header: a
 document and its keys for each refusal, made afresh when the tool changes.
 
 Usage: make_update_documents.py OUTPUT.h
+       make_update_documents.py --public-key    (the signing key's public half)
 """
 import os
 import sys
@@ -77,4 +78,7 @@ def main(output):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[1] == "--public-key":
+        print(update_document.public_hex(KEYS["SIGNING"]))
+    else:
+        main(sys.argv[1])

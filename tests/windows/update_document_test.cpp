@@ -170,7 +170,7 @@ TEST(UpdateState, KeepsWhatTheChecksLearnedAndAsksOnceADay)
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
     update_state state = {};
     state.checked = 1796947200;
-    state.failed = 9;
+    state.tried = 9;
     // One more rotated key than there is room for: the oldest goes.
     for (unsigned char first = 1; first <= ROTATED_KEYS_CAPACITY + 1; first++) {
         unsigned char key[P256_POINT_BYTES] = {first};
@@ -181,12 +181,12 @@ TEST(UpdateState, KeepsWhatTheChecksLearnedAndAsksOnceADay)
     update_state read;
     read_update_state(folder.c_str(), &read);
     EXPECT_EQ(read.checked, state.checked);
-    EXPECT_EQ(read.failed, 9ul);
+    EXPECT_EQ(read.tried, 9ul);
     ASSERT_EQ(read.keys_count, (size_t)ROTATED_KEYS_CAPACITY);
     EXPECT_EQ(read.keys[0][0], 2);
     EXPECT_EQ(read.keys[ROTATED_KEYS_CAPACITY - 1][0], ROTATED_KEYS_CAPACITY + 1);
 
-    // The failed update is no more tried than the installed one.
+    // The update last tried is no more taken than the installed one.
     update_trust trust;
     make_update_trust(&read, &trust);
     EXPECT_EQ(trust.above_sequence, 9ul);
@@ -199,10 +199,10 @@ TEST(UpdateState, KeepsWhatTheChecksLearnedAndAsksOnceADay)
     update_state never = {};
     EXPECT_TRUE(update_check_due(&never, read.checked));
 
-    ASSERT_TRUE(write_file(folder + "\\" + UPDATE_STATE_NAME, "checked: 5\nkey: 12\nfailed: 3\n"));
+    ASSERT_TRUE(write_file(folder + "\\" + UPDATE_STATE_NAME, "checked: 5\nkey: 12\ntried: 3\n"));
     read_update_state(folder.c_str(), &read);
     EXPECT_EQ(read.checked, 5);
-    EXPECT_EQ(read.failed, 3ul);
+    EXPECT_EQ(read.tried, 3ul);
     EXPECT_EQ(read.keys_count, 0u) << "a key that does not read";
     remove_tree(folder);
 }
