@@ -8,12 +8,13 @@
 
 #include "app/course_server.h"
 #include "app/course_start.h"
+#include "app/install_folder.h"
 #include "app/uninstall.h"
 #include "install.h"
 #include "start.h"
 #include "selftest.h"
 #include "update/update_apply.h"
-#include "update/update_check.h"
+#include "update_check.h"
 
 int main(int argc, char **argv)
 {
@@ -28,7 +29,10 @@ int main(int argc, char **argv)
         return run_start();
     if (argc >= 2 && strcmp(argv[1], SERVE_SWITCH) == 0)
         return run_serve();
-    if (argc >= 2 && strcmp(argv[1], CHECK_UPDATE_SWITCH) == 0)
-        return run_update_check();
+    if (argc >= 2 && strcmp(argv[1], CHECK_UPDATE_SWITCH) == 0) {
+        char install_folder[FILE_PATH_CAPACITY];
+        format_program_folder(install_folder);
+        return run_update_check(install_folder);
+    }
     return run_install(!(argc >= 2 && strcmp(argv[1], APPLY_UPDATE_SWITCH) == 0));
 }

@@ -16,7 +16,7 @@
 #include "common/manifest.h"
 #include "update/staged_moves.h"
 #include "update/update_apply.h"
-#include "update/update_check.h"
+#include "update_check.h"
 #include "update/update_state.h"
 #include "windows/install_guards.h"
 
@@ -81,7 +81,9 @@ static int apply_update(const char *install_folder, const update_document *read,
     if (*starting)
         CloseHandle(*starting);
     CloseHandle(*claim);
-    int status = apply_waiting_update(install_folder, read);
+    char kept[FILE_PATH_CAPACITY];
+    format_kept_program(kept, install_folder);
+    int status = apply_waiting_update(install_folder, kept, read);
     if (status == 0) {
         print_text("%s was updated to version %s.\n", APP_PRODUCT_NAME, read->version);
         *claim = *starting = NULL;
@@ -134,7 +136,10 @@ int run_start(void)
         CloseHandle(starting);
     CloseHandle(claim);
     /* The course is open: the check is out of the learner's way. */
-    if (status == 0)
-        start_update_check(install_folder);
+    if (status == 0) {
+        char kept[FILE_PATH_CAPACITY];
+        format_kept_program(kept, install_folder);
+        start_update_check(install_folder, kept);
+    }
     return status;
 }

@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/uninstall_entry.h"
 #include "common/manifest.h"
 #include "sha256.h"
 #include "update/update_state.h"
@@ -51,10 +50,9 @@ int find_waiting_update(const cng_library *cng, const char *install_folder, long
     return !waiting;
 }
 
-int apply_waiting_update(const char *install_folder, const update_document *read)
+int apply_waiting_update(const char *install_folder, const char *kept, const update_document *read)
 {
-    char kept[FILE_PATH_CAPACITY], previous[FILE_PATH_CAPACITY], setup[FILE_PATH_CAPACITY];
-    format_kept_program(kept, install_folder);
+    char previous[FILE_PATH_CAPACITY], setup[FILE_PATH_CAPACITY];
     format_update_path(previous, install_folder, PREVIOUS_SETUP_NAME);
     format_download_path(setup, install_folder, UPDATE_SETUP_NAME);
     int status = 1;

@@ -17,11 +17,12 @@ int find_waiting_update(const cng_library *cng, const char *install_folder, long
 
 /* Runs the new setup (APPLY_UPDATE_SWITCH) on install_folder, its output in
  * the update log, with no claim of this process on the folder; the kept
- * setup, which is this running program, is set aside for the new one.
+ * setup (kept, a full path), which is this running program, is set aside
+ * for the new one.
  * Returns 0 once the new version is in place; 1 when it is not, the kept
  * setup back. Either way the update's sequence is recorded as tried, never
  * to be tried again, and the download folder goes. */
-int apply_waiting_update(const char *install_folder, const update_document *read);
+int apply_waiting_update(const char *install_folder, const char *kept, const update_document *read);
 
 /* Removes the setup an update set aside, once it no longer runs. */
 void remove_previous_setup(const char *install_folder);

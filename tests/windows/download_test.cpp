@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cstdlib>
 #include <string>
@@ -23,11 +24,11 @@ const char UNREACHABLE[] = "Could not reach the download address. Check the inte
 const char DONE_PADDING[] = ", done.          \n";
 
 program_run download(const std::string &url, const std::string &path, const std::string &expected,
-                     const std::string &label)
+                     const std::string &label, const std::string &limit = "")
 {
     program_run run;
     std::string command = "\"" + beside_test_program("download_driver.exe") + "\" \"" + url + "\" \"" + path +
-                          "\" \"" + expected + "\" \"" + label + "\"";
+                          "\" \"" + expected + "\" \"" + label + "\"" + (limit.empty() ? "" : " " + limit);
     EXPECT_EQ(run_captured(command, &run), 0);
     EXPECT_EQ(run.errors, "");
     return run;
@@ -347,6 +348,41 @@ TEST(Download, NoRoomIsToldBeforeTheTransferAndAFailedWriteEndsIt)
     EXPECT_EQ(parsed.verdict, "Could not write the download file.\n");
     EXPECT_EQ(run.exit_code, 1u);
     EXPECT_FALSE(file_exists(endless));
+}
+
+// What an update names comes with its size: a body past it, announced or
+// endless, ends the download and leaves nothing; the update's document is
+// read no further than its bound.
+TEST(Download, AnUpdatesFileEndsAtItsSizeAndItsDocumentAtItsBound)
+{
+    const std::string path = fresh_path("bounded");
+    const std::string normal_size = server_value("SIZE_NORMAL");
+    program_run run = download(server_url("TRUSTED", "/normal"), path, server_value("SHA256_NORMAL"), "bounded.zip",
+                               std::to_string(atoll(normal_size.c_str()) - 1));
+    EXPECT_EQ(run.output.find("bounded.zip is larger than the " + std::to_string(atoll(normal_size.c_str()) - 1) +
+                              " bytes it should be; nothing was downloaded."),
+              0u)
+        << run.output;
+    EXPECT_EQ(run.exit_code, 1u);
+    run = download(server_url("TRUSTED", "/normal"), path, server_value("SHA256_NORMAL"), "bounded.zip", normal_size);
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+
+    run = download(server_url("TRUSTED", "/endless"), path, server_value("SHA256_NORMAL"), "bounded.zip", "1048576");
+    EXPECT_NE(run.output.find("bounded.zip is larger than the 1048576 bytes it should be; the download was deleted."),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_FALSE(file_exists(path));
+
+    // The driver's own lines end as its console's do.
+    program_run document;
+    std::string driver = "\"" + beside_test_program("download_driver.exe") + "\" --document ";
+    ASSERT_EQ(run_captured(driver + server_url("TRUSTED", "/endless"), &document), 0);
+    document.output.erase(std::remove(document.output.begin(), document.output.end(), '\r'), document.output.end());
+    EXPECT_EQ(document.output, "It holds more than 16384 bytes.\nfetched 2, 16385 bytes\n");
+    ASSERT_EQ(run_captured(driver + server_url("TRUSTED", "/error"), &document), 0);
+    document.output.erase(std::remove(document.output.begin(), document.output.end(), '\r'), document.output.end());
+    EXPECT_EQ(document.output, "The server answered 404.\nfetched 1, 0 bytes\n");
 }
 
 // Wine's WinINet follows a redirect from https to plain http without a word

@@ -2,15 +2,13 @@
  * files it names fetched by their digests into a folder of their own, the
  * document written last, so that the next start finds either a whole
  * update or none. */
-#include "update/update_check.h"
+#include "update_check.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/install_folder.h"
-#include "app/uninstall_entry.h"
 #include "common/capacities.h"
 #include "common/console.h"
 #include "common/manifest.h"
@@ -137,23 +135,19 @@ int check_for_update(const wininet_library *internet, const cng_library *cng, co
     return download_update(internet, install_folder, &read, document, length);
 }
 
-void start_update_check(const char *install_folder)
+void start_update_check(const char *install_folder, const char *program)
 {
     update_state state;
     read_update_state(install_folder, &state);
     if (!UPDATES_URL[0] || !update_check_due(&state, seconds_now()))
         return;
-    char program[FILE_PATH_CAPACITY];
-    format_kept_program(program, install_folder);
     HANDLE check = start_logged(install_folder, program, CHECK_UPDATE_SWITCH);
     if (check)
         CloseHandle(check);
 }
 
-int run_update_check(void)
+int run_update_check(const char *install_folder)
 {
-    char install_folder[FILE_PATH_CAPACITY];
-    format_program_folder(install_folder);
     HANDLE alone = claim_update_work(install_folder);
     if (!alone)
         return 1;

@@ -12,10 +12,10 @@ static const char CHECK_UPDATE_SWITCH[] = "--check-update";
 /* How long the document's server may keep the check waiting. */
 static const unsigned long UPDATE_ASK_TIMEOUT_MS = 20000;
 
-/* Starts this program from install_folder as the check (CHECK_UPDATE_SWITCH)
- * when the course has an updates address and a check is due; waits for
- * nothing. */
-void start_update_check(const char *install_folder);
+/* Starts program (the setup kept in install_folder) as the check
+ * (CHECK_UPDATE_SWITCH) when the course has an updates address and a check
+ * is due; waits for nothing. */
+void start_update_check(const char *install_folder, const char *program);
 
 /* The check, on the tables given, at now: asks for the document; one that
  * came is judged, and the day counts as asked; one this installation may
@@ -27,7 +27,7 @@ int check_for_update(const wininet_library *internet, const cng_library *cng, co
                      long long now);
 
 /* The check's process: check_for_update on Windows' own libraries for
- * this program's folder, one check at a time; its exit status. */
-int run_update_check(void);
+ * install_folder, one check at a time; its exit status. */
+int run_update_check(const char *install_folder);
 
 #endif
