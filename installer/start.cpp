@@ -16,8 +16,8 @@
 #include "common/manifest.h"
 #include "update/staged_moves.h"
 #include "update/update_apply.h"
-#include "update_check.h"
 #include "update/update_state.h"
+#include "update_check.h"
 #include "windows/install_guards.h"
 
 /* A setup at work on the folder, or another start, holds its claim: a start
@@ -43,14 +43,11 @@ static void say_setup_at_work(void)
  * replaced); 0 with *read filled in, else 1. */
 static int update_to_apply(const char *install_folder, update_document *read, HANDLE *alone)
 {
-    cng_library cng;
-    if (!UPDATES_URL[0] || course_is_open(install_folder) || cng_load(&cng) != 0)
+    if (!UPDATES_URL[0] || course_is_open(install_folder) ||
+        find_waiting_update(install_folder, seconds_now(), read) != 0)
         return 1;
-    int found = find_waiting_update(&cng, install_folder, seconds_now(), read);
-    cng_unload(&cng);
-    if (found != 0 || !(*alone = claim_update_work(install_folder)))
-        return 1;
-    return 0;
+    *alone = claim_update_work(install_folder);
+    return *alone == NULL;
 }
 
 /* The new version's own start, in this window; its exit status. */
@@ -103,7 +100,8 @@ int run_start(void)
     char install_folder[FILE_PATH_CAPACITY];
     format_program_folder(install_folder);
     SetConsoleTitleA(APP_PRODUCT_NAME);
-    remove_previous_setup(install_folder);
+    if (UPDATES_URL[0])
+        remove_previous_setup(install_folder);
     HANDLE claim = claim_when_free(install_folder);
     if (!claim) {
         say_setup_at_work();

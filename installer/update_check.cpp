@@ -21,16 +21,17 @@
 #include "windows/install_guards.h"
 #include "windows/whole_file.h"
 
-/* The name an archive has in the download folder: its address's last
- * segment, as the new setup looks for it beside itself; "" when that is no
- * plain name or one the folder keeps for itself. */
-static void archive_name(const update_file *file, char name[FILE_PATH_CAPACITY])
+/* Where an archive goes in the download folder: where the new setup looks
+ * for it beside itself. 0, or 1 for an address whose last segment is no
+ * plain name or one the folder keeps for itself. *name is its name there. */
+static int archive_path(const char *folder, const update_file *file, char path[FILE_PATH_CAPACITY],
+                        const char **name)
 {
-    const char *last = strrchr(file->address, '/');
-    snprintf(name, FILE_PATH_CAPACITY, "%s", last ? last + 1 : "");
-    if (strpbrk(name, "\\:?#%") || strcmp(name, ".") == 0 || strcmp(name, "..") == 0 ||
-        _stricmp(name, UPDATE_SETUP_NAME) == 0 || _stricmp(name, UPDATE_DOCUMENT_NAME) == 0)
-        name[0] = '\0';
+    if (format_file_beside(folder, file->address, path) != 0)
+        return 1;
+    *name = path + strlen(folder) + 1;
+    return strpbrk(*name, "\\/:%") || strcmp(*name, ".") == 0 || strcmp(*name, "..") == 0 ||
+           _stricmp(*name, UPDATE_SETUP_NAME) == 0 || _stricmp(*name, UPDATE_DOCUMENT_NAME) == 0;
 }
 
 /* The archive, from the download folder when it holds this very one (the
@@ -61,42 +62,37 @@ static int download_update(const wininet_library *internet, const char *install_
     format_update_path(folder, install_folder, UPDATE_DOWNLOAD_FOLDER);
     if (remove_folder_tree(folder) != 0 || !CreateDirectoryA(folder, NULL))
         return 1;
-    snprintf(path, sizeof path, "%s\\%s", folder, UPDATE_SETUP_NAME);
+    format_downloaded_path(path, install_folder, UPDATE_SETUP_NAME);
     if (download_over(internet, &RETRY_PAUSES, read->setup.address, path, read->setup.sha256, read->setup.size,
                       "the new setup") != 0)
         return 1;
     for (size_t i = 0; i < read->archives_count; i++) {
-        char name[FILE_PATH_CAPACITY];
-        archive_name(&read->archives[i], name);
-        if (!name[0]) {
+        const char *name;
+        if (archive_path(folder, &read->archives[i], path, &name) != 0) {
             print_text("%s names no file this setup can keep.\n", read->archives[i].address);
             return 1;
         }
-        snprintf(path, sizeof path, "%s\\%s", folder, name);
         if (fetch_update_archive(internet, install_folder, &read->archives[i], path, name) != 0)
             return 1;
     }
-    snprintf(path, sizeof path, "%s\\%s", folder, UPDATE_DOCUMENT_NAME);
+    format_downloaded_path(path, install_folder, UPDATE_DOCUMENT_NAME);
     if (replace_whole_file(path, document, length) != 0)
         return 1;
     print_text("Version %s is downloaded; the next start puts it in place.\n", read->version);
     return 0;
 }
 
-/* The sequence of the update waiting whole in the download folder; 0 when
- * none is. Its document was judged as it came. */
-static unsigned long downloaded_sequence(const char *install_folder)
+/* Whether the update waiting whole in the download folder is the one
+ * this document names: the document there is this very one. */
+static int downloaded_already(const char *install_folder, const char *document, size_t length)
 {
     char path[FILE_PATH_CAPACITY];
-    snprintf(path, sizeof path, "%s\\%s\\%s", install_folder, UPDATE_DOWNLOAD_FOLDER, UPDATE_DOCUMENT_NAME);
-    size_t length;
-    char *text = read_whole_file(path, UPDATE_DOCUMENT_LIMIT, &length);
-    if (!text)
-        return 0;
-    const char *sequence = strstr(text, "\nsequence: ");
-    unsigned long found = sequence ? strtoul(sequence + 11, NULL, 10) : 0;
-    free(text);
-    return found;
+    format_downloaded_path(path, install_folder, UPDATE_DOCUMENT_NAME);
+    size_t kept_length;
+    char *kept = read_whole_file(path, UPDATE_DOCUMENT_LIMIT, &kept_length);
+    int same = kept && kept_length == length && memcmp(kept, document, length) == 0;
+    free(kept);
+    return same;
 }
 
 int check_for_update(const wininet_library *internet, const cng_library *cng, const char *install_folder,
@@ -109,7 +105,7 @@ int check_for_update(const wininet_library *internet, const cng_library *cng, co
     print_text("%04u-%02u-%02u %02u:%02u UTC: asking %s for a newer version (this one: %s, update %lu).\n",
                today.wYear, today.wMonth, today.wDay, today.wHour, today.wMinute, UPDATES_URL, APP_VERSION,
                UPDATE_SEQUENCE);
-    static char document[UPDATE_DOCUMENT_LIMIT + 1];
+    char document[UPDATE_DOCUMENT_LIMIT + 1];
     size_t length;
     int fetched = fetch_small(internet, UPDATES_URL, UPDATE_ASK_TIMEOUT_MS, document, sizeof document, &length);
     /* No answer is no check: the next start asks again. */
@@ -128,7 +124,7 @@ int check_for_update(const wininet_library *internet, const cng_library *cng, co
     write_update_state(install_folder, &state);
     if (verdict != UPDATE_ACCEPTED)
         return 1;
-    if (downloaded_sequence(install_folder) == read.sequence) {
+    if (downloaded_already(install_folder, document, length)) {
         print_text("Version %s is downloaded already.\n", read.version);
         return 0;
     }
@@ -156,15 +152,14 @@ int run_update_check(const char *install_folder)
     int status = 1;
     if (wininet_load(&internet) != 0) {
         say("Could not open an internet connection.");
+    } else if (cng_load(&cng) != 0) {
+        say("Windows' signature verification (bcrypt.dll) could not be loaded.");
     } else {
-        if (cng_load(&cng) != 0)
-            say("Windows' signature verification (bcrypt.dll) could not be loaded.");
-        else {
-            status = check_for_update(&internet, &cng, install_folder, seconds_now());
-            cng_unload(&cng);
-        }
-        wininet_unload(&internet);
+        status = check_for_update(&internet, &cng, install_folder, seconds_now());
+        cng_unload(&cng);
     }
+    if (internet.module)
+        wininet_unload(&internet);
     CloseHandle(alone);
     return status;
 }

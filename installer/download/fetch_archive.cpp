@@ -11,10 +11,7 @@
 #include "common/capacities.h"
 #include "download/download.h"
 
-/* The file in folder named as url's last segment into beside; 0 when there
- * is one and it is not path itself (run from the download folder, the copy
- * would truncate its own source). */
-static int archive_beside(const char *folder, const char *url, const char *path, char beside[FILE_PATH_CAPACITY])
+int format_file_beside(const char *folder, const char *url, char beside[FILE_PATH_CAPACITY])
 {
     const char *name = strrchr(url, '/');
     name = name ? name + 1 : url;
@@ -22,7 +19,15 @@ static int archive_beside(const char *folder, const char *url, const char *path,
     if (name_length == 0)
         return 1;
     int length = snprintf(beside, FILE_PATH_CAPACITY, "%s\\%.*s", folder, name_length, name);
-    if (length < 0 || length >= FILE_PATH_CAPACITY || _stricmp(beside, path) == 0)
+    return length < 0 || length >= FILE_PATH_CAPACITY;
+}
+
+/* The file in folder named as url's last segment into beside; 0 when there
+ * is one and it is not path itself (run from the download folder, the copy
+ * would truncate its own source). */
+static int archive_beside(const char *folder, const char *url, const char *path, char beside[FILE_PATH_CAPACITY])
+{
+    if (format_file_beside(folder, url, beside) != 0 || _stricmp(beside, path) == 0)
         return 1;
     DWORD attributes = GetFileAttributesA(beside);
     return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY);

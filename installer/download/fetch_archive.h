@@ -3,6 +3,14 @@
 #ifndef QUILLBY_FETCH_ARCHIVE_H
 #define QUILLBY_FETCH_ARCHIVE_H
 
+#include "common/capacities.h"
+
+/* The path of the file in folder named as url's last segment, query and
+ * fragment left out, into beside: where a setup looks for that archive
+ * beside itself. 0, or 1 when url ends in no name or the path does not
+ * fit. */
+int format_file_beside(const char *folder, const char *url, char beside[FILE_PATH_CAPACITY]);
+
 /* Tries the file in folder named as url's last segment (query and fragment
  * left out): copied to path and judged by expected. Returns 0 when it
  * passed; 1 when there is no such file, with no output, or when it failed,

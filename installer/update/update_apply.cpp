@@ -21,26 +21,25 @@ static const unsigned long APPLY_TIME_LIMIT_MS = 30ul * 60 * 1000;
  * program may be renamed, not replaced. The next start removes it. */
 static const char PREVIOUS_SETUP_NAME[] = "setup-previous.exe";
 
-static void format_download_path(char path[FILE_PATH_CAPACITY], const char *install_folder, const char *name)
-{
-    snprintf(path, FILE_PATH_CAPACITY, "%s\\%s\\%s", install_folder, UPDATE_DOWNLOAD_FOLDER, name);
-}
-
-int find_waiting_update(const cng_library *cng, const char *install_folder, long long now, update_document *read)
+int find_waiting_update(const char *install_folder, long long now, update_document *read)
 {
     char path[FILE_PATH_CAPACITY];
-    format_download_path(path, install_folder, UPDATE_DOCUMENT_NAME);
+    format_downloaded_path(path, install_folder, UPDATE_DOCUMENT_NAME);
     size_t length;
     char *document = read_whole_file(path, UPDATE_DOCUMENT_LIMIT, &length);
-    if (!document)
+    cng_library cng;
+    if (!document || cng_load(&cng) != 0) {
+        free(document);
         return 1;
+    }
     update_state state;
     read_update_state(install_folder, &state);
     update_trust trust;
     make_update_trust(&state, &trust);
-    int waiting = judge_update_document(cng, document, length, &trust, now, read) == UPDATE_ACCEPTED;
+    int waiting = judge_update_document(&cng, document, length, &trust, now, read) == UPDATE_ACCEPTED;
+    cng_unload(&cng);
     free(document);
-    format_download_path(path, install_folder, UPDATE_SETUP_NAME);
+    format_downloaded_path(path, install_folder, UPDATE_SETUP_NAME);
     char *setup = waiting ? read_whole_file(path, (size_t)UPDATE_SETUP_LIMIT, &length) : NULL;
     char digest[SHA256_TEXT_CAPACITY];
     if (setup)
@@ -54,19 +53,10 @@ int apply_waiting_update(const char *install_folder, const char *kept, const upd
 {
     char previous[FILE_PATH_CAPACITY], setup[FILE_PATH_CAPACITY];
     format_update_path(previous, install_folder, PREVIOUS_SETUP_NAME);
-    format_download_path(setup, install_folder, UPDATE_SETUP_NAME);
+    format_downloaded_path(setup, install_folder, UPDATE_SETUP_NAME);
     int status = 1;
     if (MoveFileExA(kept, previous, MOVEFILE_REPLACE_EXISTING)) {
-        HANDLE process = start_logged(install_folder, setup, APPLY_UPDATE_SWITCH);
-        DWORD exit_code = 1;
-        if (process) {
-            if (WaitForSingleObject(process, APPLY_TIME_LIMIT_MS) != WAIT_OBJECT_0)
-                TerminateProcess(process, 1);
-            WaitForSingleObject(process, INFINITE);
-            GetExitCodeProcess(process, &exit_code);
-            CloseHandle(process);
-        }
-        status = exit_code != 0;
+        status = run_logged(install_folder, setup, APPLY_UPDATE_SWITCH, APPLY_TIME_LIMIT_MS);
         /* The new setup copies itself in only once all else is in place. */
         if (GetFileAttributesA(kept) == INVALID_FILE_ATTRIBUTES)
             MoveFileExA(previous, kept, MOVEFILE_REPLACE_EXISTING);

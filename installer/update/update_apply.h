@@ -10,10 +10,11 @@
 static const char APPLY_UPDATE_SWITCH[] = "--apply-update";
 
 /* The update waiting whole in install_folder's download folder that this
- * installation may take at now: its document judged again as it was when
- * it came, and the new setup held to its digest. 0 with *read filled in;
- * 1 when there is none. */
-int find_waiting_update(const cng_library *cng, const char *install_folder, long long now, update_document *read);
+ * installation may take at now: its document judged again, by Windows'
+ * CNG, as it was when it came, and the new setup held to its digest. 0
+ * with *read filled in; 1 when there is none (no library is loaded for a
+ * folder with no document). */
+int find_waiting_update(const char *install_folder, long long now, update_document *read);
 
 /* Runs the new setup (APPLY_UPDATE_SWITCH) on install_folder, its output in
  * the update log, with no claim of this process on the folder; the kept

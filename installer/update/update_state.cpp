@@ -18,6 +18,11 @@ void format_update_path(char path[FILE_PATH_CAPACITY], const char *install_folde
     snprintf(path, FILE_PATH_CAPACITY, "%s\\%s", install_folder, name);
 }
 
+void format_downloaded_path(char path[FILE_PATH_CAPACITY], const char *install_folder, const char *name)
+{
+    snprintf(path, FILE_PATH_CAPACITY, "%s\\%s\\%s", install_folder, UPDATE_DOWNLOAD_FOLDER, name);
+}
+
 void read_update_state(const char *install_folder, update_state *state)
 {
     memset(state, 0, sizeof *state);
@@ -113,15 +118,34 @@ static HANDLE open_update_log(const char *install_folder)
     return log == INVALID_HANDLE_VALUE ? NULL : log;
 }
 
+/* "PROGRAM" SWITCH, for CreateProcess. */
+enum { SWITCH_COMMAND_CAPACITY = FILE_PATH_CAPACITY + 32 };
+
+static void format_switch_command(char command[SWITCH_COMMAND_CAPACITY], const char *program, const char *switch_name)
+{
+    snprintf(command, SWITCH_COMMAND_CAPACITY, "\"%s\" %s", program, switch_name);
+}
+
 HANDLE start_logged(const char *install_folder, const char *program, const char *switch_name)
 {
+    char command[SWITCH_COMMAND_CAPACITY];
+    format_switch_command(command, program, switch_name);
     HANDLE log = open_update_log(install_folder);
-    char command[FILE_PATH_CAPACITY + 32];
-    snprintf(command, sizeof command, "\"%s\" %s", program, switch_name);
     HANDLE process = start_hidden(program, command, install_folder, log);
     if (log)
         CloseHandle(log);
     return process;
+}
+
+int run_logged(const char *install_folder, const char *program, const char *switch_name, unsigned long limit_ms)
+{
+    char command[SWITCH_COMMAND_CAPACITY];
+    format_switch_command(command, program, switch_name);
+    HANDLE log = open_update_log(install_folder);
+    int status = run_hidden_logged(program, command, install_folder, log, limit_ms);
+    if (log)
+        CloseHandle(log);
+    return status;
 }
 
 void append_update_log(const char *install_folder, const char *text)

@@ -37,8 +37,11 @@ typedef struct {
     size_t keys_count;
 } update_state;
 
-/* install_folder\name (name may be "FOLDER\NAME"). */
+/* install_folder\name. */
 void format_update_path(char path[FILE_PATH_CAPACITY], const char *install_folder, const char *name);
+
+/* install_folder's download folder\name. */
+void format_downloaded_path(char path[FILE_PATH_CAPACITY], const char *install_folder, const char *name);
 
 /* The state kept in install_folder; all zero where there is none, and a
  * line that does not read is left out. */
@@ -63,6 +66,10 @@ int update_check_due(const update_state *state, long long now);
 /* Starts "program switch_name" from install_folder with no window, its
  * output appended to the update log; its process, or NULL. */
 HANDLE start_logged(const char *install_folder, const char *program, const char *switch_name);
+
+/* The same, waiting for it as run_hidden_logged does; 0 when it ended with
+ * status 0 within limit_ms. */
+int run_logged(const char *install_folder, const char *program, const char *switch_name, unsigned long limit_ms);
 
 /* Appends text to the update log. */
 void append_update_log(const char *install_folder, const char *text);

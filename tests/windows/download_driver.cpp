@@ -16,7 +16,7 @@ int main(int argc, char **argv)
         wininet_library internet;
         if (wininet_load(&internet) != 0)
             return 2;
-        static char document[UPDATE_DOCUMENT_LIMIT + 1];
+        char document[UPDATE_DOCUMENT_LIMIT + 1];
         size_t length = 0;
         int fetched = fetch_small(&internet, argv[2], UPDATE_ASK_TIMEOUT_MS, document, sizeof document, &length);
         printf("fetched %d, %lu bytes\n", fetched, (unsigned long)length);

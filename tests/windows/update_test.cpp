@@ -39,8 +39,9 @@ class Updates : public ::testing::Test {
     static void serve(const char *document)
     {
         DeleteFileA((UPDATES + "e2e-update.txt").c_str());
-        if (document)
+        if (document) {
             ASSERT_TRUE(CopyFileA((UPDATES + document).c_str(), (UPDATES + "e2e-update.txt").c_str(), FALSE));
+        }
     }
 
     // Waits until the check has written needle to the log and has ended.
