@@ -79,6 +79,9 @@ int run_captured(const std::string &command_line, program_run *run, const char *
     std::string writable = command_line;
     BOOL started =
         CreateProcessA(NULL, &writable[0], NULL, NULL, TRUE, 0, NULL, working_folder, &startup, &process);
+    // A start that failed says why, for the test that meets it.
+    if (!started)
+        run->errors = "CreateProcess failed with error " + std::to_string(GetLastError());
     CloseHandle(out_write);
     CloseHandle(err_write);
     if (started) {
