@@ -14,7 +14,8 @@ int wininet_load(wininet_library *library)
         resolve(library->module, "InternetSetOptionA", &library->set_option) &&
         resolve(library->module, "InternetQueryOptionA", &library->query_option) &&
         resolve(library->module, "HttpQueryInfoA", &library->query_info) &&
-        resolve(library->module, "InternetCloseHandle", &library->close_handle))
+        resolve(library->module, "InternetCloseHandle", &library->close_handle) &&
+        resolve(library->module, "InternetQueryDataAvailable", &library->query_data_available))
         return 0;
     wininet_unload(library);
     return 1;

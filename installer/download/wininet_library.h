@@ -22,6 +22,7 @@ typedef struct {
     BOOL(WINAPI *query_option)(HINTERNET handle, DWORD option, LPVOID value, LPDWORD length);
     BOOL(WINAPI *query_info)(HINTERNET request, DWORD what, LPVOID value, LPDWORD length, LPDWORD index);
     BOOL(WINAPI *close_handle)(HINTERNET handle);
+    BOOL(WINAPI *query_data_available)(HINTERNET request, LPDWORD available, DWORD flags, DWORD_PTR context);
 } wininet_library;
 
 /* Returns 0 with every entry point set, or 1 (and nothing loaded). */

@@ -352,7 +352,7 @@ TEST(Download, NoRoomIsToldBeforeTheTransferAndAFailedWriteEndsIt)
 
 // What an update names comes with its size: a body past it, announced or
 // endless, ends the download and leaves nothing; the update's document is
-// read no further than its bound.
+// read no further than its bound, nor for longer than its limit.
 TEST(Download, AnUpdatesFileEndsAtItsSizeAndItsDocumentAtItsBound)
 {
     const std::string path = fresh_path("bounded");
@@ -383,6 +383,10 @@ TEST(Download, AnUpdatesFileEndsAtItsSizeAndItsDocumentAtItsBound)
     ASSERT_EQ(run_captured(driver + server_url("TRUSTED", "/error"), &document), 0);
     document.output.erase(std::remove(document.output.begin(), document.output.end(), '\r'), document.output.end());
     EXPECT_EQ(document.output, "The server answered 404.\nfetched 1, 0 bytes\n");
+    // A byte every three seconds: given up on at the limit, not at its end.
+    ASSERT_EQ(run_captured(driver + server_url("TRUSTED", "/slow-drip") + " 2000", &document), 0);
+    document.output.erase(std::remove(document.output.begin(), document.output.end(), '\r'), document.output.end());
+    EXPECT_EQ(document.output.find("It was still coming after 2 seconds.\nfetched 1, "), 0u) << document.output;
 }
 
 // Wine's WinINet follows a redirect from https to plain http without a word
